@@ -1,0 +1,20 @@
+#pragma once
+
+#include "app/common.h"
+
+#include <QString>
+
+namespace COMMON {
+
+// One snapshot of the readings, as texts. "--" means no reading in this
+// snapshot; the empty text means the value is not measured at all.
+struct HardwareInfo
+{
+    QString strCPUTemperature = EMPTY_VALUE_TEXT; // degrees Celsius
+    QString strCPUUsageRate;                      // percent
+    QString strGPUTemperature = EMPTY_VALUE_TEXT; // degrees Celsius
+    QString strGPUUsageRate;                      // percent
+    QString strFanRpm = EMPTY_VALUE_TEXT;         // revolutions per minute
+};
+
+} // namespace COMMON
