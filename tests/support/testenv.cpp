@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSettings>
 
 namespace {
 const char* const kVariables[6] = {"XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_DATA_HOME",
@@ -21,6 +22,10 @@ TestEnv::TestEnv()
         qputenv(kVariables[i], QFile::encodeName(dir));
     }
     QFile::setPermissions(runtimeDir(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    // Qt reads XDG_CONFIG_HOME once per process; point the settings store
+    // at this test's folder explicitly.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, configHome());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, configHome());
 }
 
 TestEnv::~TestEnv()
