@@ -1,0 +1,21 @@
+# Debian package of the installed tree (cpack -G DEB).
+set(CPACK_GENERATOR "DEB")
+set(CPACK_PACKAGE_NAME "varnoks-pilot")
+set(CPACK_PACKAGE_VENDOR "Brindlex")
+set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
+set(CPACK_PACKAGE_CONTACT "VarnoksPilot maintainers <maintainers@varnoks-pilot.example>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Drives USB sensor displays with CPU/GPU temperature and fan speed")
+set(CPACK_PACKAGE_DESCRIPTION
+    "VarnoksPilot sits in the system tray, reads the CPU temperature, the GPU temperature and the CPU fan speed,\nand keeps every attached USB display (2e3c:0a12) supplied with them twice a second.")
+set(CPACK_DEBIAN_PACKAGE_SECTION "utils")
+set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The plugins live in a private folder that dpkg-shlibdeps must also search.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS "${CMAKE_INSTALL_FULL_LIBDIR}/varnoks-pilot")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "iputils-ping")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "lm-sensors, fonts-noto-cjk")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
+include(CPack)
