@@ -1,0 +1,387 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="zh_CN" sourcelanguage="zh_CN">
+<context>
+    <name>AboutDlg</name>
+    <message>
+        <source>关于</source>
+        <translation>关于</translation>
+    </message>
+    <message>
+        <source>设备监测软件</source>
+        <translation>设备监测软件</translation>
+    </message>
+    <message>
+        <source>软件版本：</source>
+        <translation>软件版本：</translation>
+    </message>
+    <message>
+        <source>硬件版本：</source>
+        <translation>硬件版本：</translation>
+    </message>
+    <message>
+        <source>固件版本：</source>
+        <translation>固件版本：</translation>
+    </message>
+    <message>
+        <source>--</source>
+        <translation>--</translation>
+    </message>
+</context>
+<context>
+    <name>CSettingDlg</name>
+    <message>
+        <source>温馨提示</source>
+        <translation>温馨提示</translation>
+    </message>
+    <message>
+        <source>更改语言需要重新启动才能生效。</source>
+        <translation>更改语言需要重新启动才能生效。</translation>
+    </message>
+</context>
+<context>
+    <name>CUpgradeDialog</name>
+    <message>
+        <source>下载更新</source>
+        <translation>下载更新</translation>
+    </message>
+    <message>
+        <source>程序正在下载更新中，请稍后......</source>
+        <translation>程序正在下载更新中，请稍候...</translation>
+    </message>
+    <message>
+        <source>取消更新</source>
+        <translation>取消更新</translation>
+    </message>
+    <message>
+        <source>更新提示</source>
+        <translation>更新提示</translation>
+    </message>
+    <message>
+        <source>检测到新版本：</source>
+        <translation>检测到新版本：</translation>
+    </message>
+    <message>
+        <source>, 是否需要更新？</source>
+        <translation>，是否需要更新？</translation>
+    </message>
+    <message>
+        <source>当前软件已是最新版本！</source>
+        <translation>当前软件已是最新版本！</translation>
+    </message>
+    <message>
+        <source>新版本程序安装包已下载完成，是否立即重启安装？</source>
+        <translation>新版本程序安装包已下载完成，是否立即重启安装？</translation>
+    </message>
+    <message>
+        <source>温馨提示</source>
+        <translation>温馨提示</translation>
+    </message>
+    <message>
+        <source>是否确认停止下载更新？</source>
+        <translation>是否确认停止下载更新？</translation>
+    </message>
+</context>
+<context>
+    <name>FtpManager</name>
+    <message>
+        <source>程序升级服务器连接失败，请检查网络是否正常！</source>
+        <translation>程序升级服务器连接失败，请检查网络是否正常！</translation>
+    </message>
+</context>
+<context>
+    <name>MainWindow</name>
+    <message>
+        <source>MainWindow</source>
+        <translation>主界面</translation>
+    </message>
+    <message>
+        <source>CPU温度</source>
+        <translation>CPU温度</translation>
+    </message>
+    <message>
+        <source>CPU使用率</source>
+        <translation>CPU使用率</translation>
+    </message>
+    <message>
+        <source>GPU温度</source>
+        <translation>GPU温度</translation>
+    </message>
+    <message>
+        <source>GPU使用率</source>
+        <translation>GPU使用率</translation>
+    </message>
+    <message>
+        <source>风扇转速(转)</source>
+        <translation>风扇转速(转)</translation>
+    </message>
+    <message>
+        <source>UUID</source>
+        <translation>UUID</translation>
+    </message>
+    <message>
+        <source>VID</source>
+        <translation>VID</translation>
+    </message>
+    <message>
+        <source>PID</source>
+        <translation>PID</translation>
+    </message>
+    <message>
+        <source>软件版本</source>
+        <translation>软件版本</translation>
+    </message>
+    <message>
+        <source>硬件版本</source>
+        <translation>硬件版本</translation>
+    </message>
+    <message>
+        <source>设备路径</source>
+        <translation>设备路径</translation>
+    </message>
+    <message>
+        <source>设备监测软件</source>
+        <translation>设备监测软件</translation>
+    </message>
+    <message>
+        <source>设备检测软件 - 监测中</source>
+        <translation>设备检测软件 - 监测中</translation>
+    </message>
+    <message>
+        <source>RPM</source>
+        <translation>转/分</translation>
+    </message>
+    <message>
+        <source>温馨提示</source>
+        <translation>温馨提示</translation>
+    </message>
+    <message>
+        <source>您确认要退出程序？</source>
+        <translation>您确认要退出程序？</translation>
+    </message>
+</context>
+<context>
+    <name>MessageBoxShow</name>
+    <message>
+        <source>确定</source>
+        <translation>确定</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>取消</translation>
+    </message>
+</context>
+<context>
+    <name>QFtp</name>
+    <message>
+        <source>Unknown error</source>
+        <translation>未知错误</translation>
+    </message>
+    <message>
+        <source>Connected to host %1</source>
+        <translation>已连接到主机%1</translation>
+    </message>
+    <message>
+        <source>Not connected</source>
+        <translation>未连接</translation>
+    </message>
+    <message>
+        <source>Connection refused for data connection</source>
+        <translation>数据连接被拒绝</translation>
+    </message>
+    <message>
+        <source>Host %1 not found</source>
+        <translation>找不到主机%1</translation>
+    </message>
+    <message>
+        <source>Connection refused to host %1</source>
+        <translation>主机%1拒绝连接</translation>
+    </message>
+    <message>
+        <source>Connection timed out to host %1</source>
+        <translation>连接主机%1超时</translation>
+    </message>
+    <message>
+        <source>Connection closed</source>
+        <translation>连接已关闭</translation>
+    </message>
+    <message>
+        <source>Connecting to host failed:
+%1</source>
+        <translation>连接主机%1失败</translation>
+    </message>
+    <message>
+        <source>Login failed:
+%1</source>
+        <translation>登录%1失败</translation>
+    </message>
+    <message>
+        <source>Listing directory failed:
+%1</source>
+        <translation>列出目录%1失败</translation>
+    </message>
+    <message>
+        <source>Changing directory failed:
+%1</source>
+        <translation>切换目录%1失败</translation>
+    </message>
+    <message>
+        <source>Downloading file failed:
+%1</source>
+        <translation>下载文件%1失败</translation>
+    </message>
+    <message>
+        <source>Uploading file failed:
+%1</source>
+        <translation>上传文件%1失败</translation>
+    </message>
+    <message>
+        <source>Removing file failed:
+%1</source>
+        <translation>删除文件%1失败</translation>
+    </message>
+    <message>
+        <source>Creating directory failed:
+%1</source>
+        <translation>创建目录%1失败</translation>
+    </message>
+    <message>
+        <source>Removing directory failed:
+%1</source>
+        <translation>删除目录%1失败</translation>
+    </message>
+</context>
+<context>
+    <name>QObject</name>
+    <message>
+        <source>错误提示</source>
+        <translation>错误提示</translation>
+    </message>
+    <message>
+        <source>程序运行异常，即将退出！</source>
+        <translation>程序运行异常，即将退出！</translation>
+    </message>
+</context>
+<context>
+    <name>SettingDlg</name>
+    <message>
+        <source>设置</source>
+        <translation>设置</translation>
+    </message>
+    <message>
+        <source>通用设置</source>
+        <translation>通用设置</translation>
+    </message>
+    <message>
+        <source>语言</source>
+        <translation>语言</translation>
+    </message>
+    <message>
+        <source>简体中文</source>
+        <translation>简体中文</translation>
+    </message>
+    <message>
+        <source>繁體中文</source>
+        <translation>繁體中文</translation>
+    </message>
+    <message>
+        <source>English</source>
+        <translation>English</translation>
+    </message>
+    <message>
+        <source>开机启动</source>
+        <translation>开机启动</translation>
+    </message>
+    <message>
+        <source>是</source>
+        <translation>是</translation>
+    </message>
+    <message>
+        <source>否</source>
+        <translation>否</translation>
+    </message>
+    <message>
+        <source>温度单位</source>
+        <translation>温度单位</translation>
+    </message>
+    <message>
+        <source>摄氏度（℃）</source>
+        <translation>摄氏度（℃）</translation>
+    </message>
+    <message>
+        <source>华氏度（℉）</source>
+        <translation>华氏度（℉）</translation>
+    </message>
+    <message>
+        <source>数据切换间隔(s)</source>
+        <translation>数据切换间隔(s)</translation>
+    </message>
+    <message>
+        <source>报警阈值</source>
+        <translation>报警阈值</translation>
+    </message>
+    <message>
+        <source>CPU温度阈值(℃)</source>
+        <translation>CPU温度阈值(℃)</translation>
+    </message>
+    <message>
+        <source>GPU温度阈值(℃)</source>
+        <translation>GPU温度阈值(℃)</translation>
+    </message>
+    <message>
+        <source>风扇转速阈值(转)</source>
+        <translation>风扇转速阈值(转)</translation>
+    </message>
+    <message>
+        <source>设备显示项</source>
+        <translation>设备显示项</translation>
+    </message>
+    <message>
+        <source>CPU温度</source>
+        <translation>CPU温度</translation>
+    </message>
+    <message>
+        <source>GPU温度</source>
+        <translation>GPU温度</translation>
+    </message>
+    <message>
+        <source>风扇转速</source>
+        <translation>风扇转速</translation>
+    </message>
+</context>
+<context>
+    <name>TrayIconMenu</name>
+    <message>
+        <source>打开主界面</source>
+        <translation>打开主界面</translation>
+    </message>
+    <message>
+        <source>设备列表</source>
+        <translation>设备列表</translation>
+    </message>
+    <message>
+        <source>设置</source>
+        <translation>设置</translation>
+    </message>
+    <message>
+        <source>检查更新</source>
+        <translation>检查更新</translation>
+    </message>
+    <message>
+        <source>关于</source>
+        <translation>关于</translation>
+    </message>
+    <message>
+        <source>帮助</source>
+        <translation>帮助</translation>
+    </message>
+    <message>
+        <source>退出</source>
+        <translation>退出</translation>
+    </message>
+    <message>
+        <source>无</source>
+        <translation>无</translation>
+    </message>
+</context>
+</TS>

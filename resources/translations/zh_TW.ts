@@ -1,0 +1,387 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="zh_TW" sourcelanguage="zh_CN">
+<context>
+    <name>AboutDlg</name>
+    <message>
+        <source>关于</source>
+        <translation>關於</translation>
+    </message>
+    <message>
+        <source>设备监测软件</source>
+        <translation>設備監測軟體</translation>
+    </message>
+    <message>
+        <source>软件版本：</source>
+        <translation>軟體版本：</translation>
+    </message>
+    <message>
+        <source>硬件版本：</source>
+        <translation>硬體版本：</translation>
+    </message>
+    <message>
+        <source>固件版本：</source>
+        <translation>韌體版本：</translation>
+    </message>
+    <message>
+        <source>--</source>
+        <translation>--</translation>
+    </message>
+</context>
+<context>
+    <name>CSettingDlg</name>
+    <message>
+        <source>温馨提示</source>
+        <translation>溫馨提示</translation>
+    </message>
+    <message>
+        <source>更改语言需要重新启动才能生效。</source>
+        <translation>更改語言需要重新啟動才能生效。</translation>
+    </message>
+</context>
+<context>
+    <name>CUpgradeDialog</name>
+    <message>
+        <source>下载更新</source>
+        <translation>下載更新</translation>
+    </message>
+    <message>
+        <source>程序正在下载更新中，请稍后......</source>
+        <translation>程式正在下載更新中，請稍候...</translation>
+    </message>
+    <message>
+        <source>取消更新</source>
+        <translation>取消更新</translation>
+    </message>
+    <message>
+        <source>更新提示</source>
+        <translation>更新提示</translation>
+    </message>
+    <message>
+        <source>检测到新版本：</source>
+        <translation>檢測到新版本：</translation>
+    </message>
+    <message>
+        <source>, 是否需要更新？</source>
+        <translation>，是否需要更新？</translation>
+    </message>
+    <message>
+        <source>当前软件已是最新版本！</source>
+        <translation>目前軟體已是最新版本！</translation>
+    </message>
+    <message>
+        <source>新版本程序安装包已下载完成，是否立即重启安装？</source>
+        <translation>新版本程式安裝檔已下載完成，是否立即重新啟動安裝？</translation>
+    </message>
+    <message>
+        <source>温馨提示</source>
+        <translation>溫馨提示</translation>
+    </message>
+    <message>
+        <source>是否确认停止下载更新？</source>
+        <translation>是否確認停止下載更新？</translation>
+    </message>
+</context>
+<context>
+    <name>FtpManager</name>
+    <message>
+        <source>程序升级服务器连接失败，请检查网络是否正常！</source>
+        <translation>程式陞級服務器連接失敗，請檢查網絡是否正常！</translation>
+    </message>
+</context>
+<context>
+    <name>MainWindow</name>
+    <message>
+        <source>MainWindow</source>
+        <translation>主介面</translation>
+    </message>
+    <message>
+        <source>CPU温度</source>
+        <translation>CPU溫度</translation>
+    </message>
+    <message>
+        <source>CPU使用率</source>
+        <translation>CPU使用率</translation>
+    </message>
+    <message>
+        <source>GPU温度</source>
+        <translation>GPU溫度</translation>
+    </message>
+    <message>
+        <source>GPU使用率</source>
+        <translation>GPU使用率</translation>
+    </message>
+    <message>
+        <source>风扇转速(转)</source>
+        <translation>風扇轉速(轉)</translation>
+    </message>
+    <message>
+        <source>UUID</source>
+        <translation>UUID</translation>
+    </message>
+    <message>
+        <source>VID</source>
+        <translation>VID</translation>
+    </message>
+    <message>
+        <source>PID</source>
+        <translation>PID</translation>
+    </message>
+    <message>
+        <source>软件版本</source>
+        <translation>軟體版本</translation>
+    </message>
+    <message>
+        <source>硬件版本</source>
+        <translation>硬體版本</translation>
+    </message>
+    <message>
+        <source>设备路径</source>
+        <translation>設備路徑</translation>
+    </message>
+    <message>
+        <source>设备监测软件</source>
+        <translation>設備監測軟體</translation>
+    </message>
+    <message>
+        <source>设备检测软件 - 监测中</source>
+        <translation>設備檢測軟體 - 監測中</translation>
+    </message>
+    <message>
+        <source>RPM</source>
+        <translation>轉/分</translation>
+    </message>
+    <message>
+        <source>温馨提示</source>
+        <translation>溫馨提示</translation>
+    </message>
+    <message>
+        <source>您确认要退出程序？</source>
+        <translation>您確認要結束程式？</translation>
+    </message>
+</context>
+<context>
+    <name>MessageBoxShow</name>
+    <message>
+        <source>确定</source>
+        <translation>確定</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>取消</translation>
+    </message>
+</context>
+<context>
+    <name>QFtp</name>
+    <message>
+        <source>Unknown error</source>
+        <translation>未知錯誤</translation>
+    </message>
+    <message>
+        <source>Connected to host %1</source>
+        <translation>已連線到主機%1</translation>
+    </message>
+    <message>
+        <source>Not connected</source>
+        <translation>未連線</translation>
+    </message>
+    <message>
+        <source>Connection refused for data connection</source>
+        <translation>資料連線被拒絕</translation>
+    </message>
+    <message>
+        <source>Host %1 not found</source>
+        <translation>找不到主機%1</translation>
+    </message>
+    <message>
+        <source>Connection refused to host %1</source>
+        <translation>主機%1拒絕連線</translation>
+    </message>
+    <message>
+        <source>Connection timed out to host %1</source>
+        <translation>連線主機%1逾時</translation>
+    </message>
+    <message>
+        <source>Connection closed</source>
+        <translation>連線已關閉</translation>
+    </message>
+    <message>
+        <source>Connecting to host failed:
+%1</source>
+        <translation>連線主機%1失敗</translation>
+    </message>
+    <message>
+        <source>Login failed:
+%1</source>
+        <translation>登入%1失敗</translation>
+    </message>
+    <message>
+        <source>Listing directory failed:
+%1</source>
+        <translation>列出目錄%1失敗</translation>
+    </message>
+    <message>
+        <source>Changing directory failed:
+%1</source>
+        <translation>切換目錄%1失敗</translation>
+    </message>
+    <message>
+        <source>Downloading file failed:
+%1</source>
+        <translation>下載檔案%1失敗</translation>
+    </message>
+    <message>
+        <source>Uploading file failed:
+%1</source>
+        <translation>上傳檔案%1失敗</translation>
+    </message>
+    <message>
+        <source>Removing file failed:
+%1</source>
+        <translation>刪除檔案%1失敗</translation>
+    </message>
+    <message>
+        <source>Creating directory failed:
+%1</source>
+        <translation>建立目錄%1失敗</translation>
+    </message>
+    <message>
+        <source>Removing directory failed:
+%1</source>
+        <translation>刪除目錄%1失敗</translation>
+    </message>
+</context>
+<context>
+    <name>QObject</name>
+    <message>
+        <source>错误提示</source>
+        <translation>錯誤提示</translation>
+    </message>
+    <message>
+        <source>程序运行异常，即将退出！</source>
+        <translation>程式執行異常，即將結束！</translation>
+    </message>
+</context>
+<context>
+    <name>SettingDlg</name>
+    <message>
+        <source>设置</source>
+        <translation>Varnoks Pilot</translation>
+    </message>
+    <message>
+        <source>通用设置</source>
+        <translation>一般設定</translation>
+    </message>
+    <message>
+        <source>语言</source>
+        <translation>語言</translation>
+    </message>
+    <message>
+        <source>简体中文</source>
+        <translation>简体中文</translation>
+    </message>
+    <message>
+        <source>繁體中文</source>
+        <translation>繁體中文</translation>
+    </message>
+    <message>
+        <source>English</source>
+        <translation>English</translation>
+    </message>
+    <message>
+        <source>开机启动</source>
+        <translation>開機啟動</translation>
+    </message>
+    <message>
+        <source>是</source>
+        <translation>是</translation>
+    </message>
+    <message>
+        <source>否</source>
+        <translation>否</translation>
+    </message>
+    <message>
+        <source>温度单位</source>
+        <translation>溫度單位</translation>
+    </message>
+    <message>
+        <source>摄氏度（℃）</source>
+        <translation>攝氏度（℃）</translation>
+    </message>
+    <message>
+        <source>华氏度（℉）</source>
+        <translation>華氏度（℉）</translation>
+    </message>
+    <message>
+        <source>数据切换间隔(s)</source>
+        <translation>資料切換間隔(s)</translation>
+    </message>
+    <message>
+        <source>报警阈值</source>
+        <translation>警示值設定</translation>
+    </message>
+    <message>
+        <source>CPU温度阈值(℃)</source>
+        <translation>CPU溫度警示值(℃)</translation>
+    </message>
+    <message>
+        <source>GPU温度阈值(℃)</source>
+        <translation>GPU溫度警示值(℃)</translation>
+    </message>
+    <message>
+        <source>风扇转速阈值(转)</source>
+        <translation>風扇轉速警示值(轉)</translation>
+    </message>
+    <message>
+        <source>设备显示项</source>
+        <translation>顯示選項</translation>
+    </message>
+    <message>
+        <source>CPU温度</source>
+        <translation>CPU溫度</translation>
+    </message>
+    <message>
+        <source>GPU温度</source>
+        <translation>GPU溫度</translation>
+    </message>
+    <message>
+        <source>风扇转速</source>
+        <translation>風扇轉速</translation>
+    </message>
+</context>
+<context>
+    <name>TrayIconMenu</name>
+    <message>
+        <source>打开主界面</source>
+        <translation>開啟主介面</translation>
+    </message>
+    <message>
+        <source>设备列表</source>
+        <translation>裝置列表</translation>
+    </message>
+    <message>
+        <source>设置</source>
+        <translation>設定</translation>
+    </message>
+    <message>
+        <source>检查更新</source>
+        <translation>檢查更新</translation>
+    </message>
+    <message>
+        <source>关于</source>
+        <translation>關於</translation>
+    </message>
+    <message>
+        <source>帮助</source>
+        <translation>說明</translation>
+    </message>
+    <message>
+        <source>退出</source>
+        <translation>結束</translation>
+    </message>
+    <message>
+        <source>无</source>
+        <translation>無</translation>
+    </message>
+</context>
+</TS>
