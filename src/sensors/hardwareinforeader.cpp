@@ -1,0 +1,278 @@
+#include "sensors/hardwareinforeader.h"
+
+#include "app/commontools.h"
+#include "app/rslogger.h"
+
+#include <QMutex>
+#include <QMutexLocker>
+#include <QThreadPool>
+#include <QTimer>
+
+#include <cmath>
+#include <memory>
+
+namespace {
+
+const char* const kInitSource = "HardwareInfoReader::InitHWi32Dll";
+const char* const kReadSource = "HardwareInfoReader::ReadHWInfoByHWi32Dll";
+
+// Initialise argument the reader always passes.
+constexpr int32_t kInitialiseFlags = 64;
+
+// Largest step of the shown CPU temperature per read cycle, in degrees.
+constexpr float kCpuTemperatureStep = 8.8f;
+
+QMutex g_creationMutex;
+std::atomic<HardwareInfoReader*> g_pInstance{nullptr};
+
+// Owns the single reader and deletes it when the process ends.
+std::unique_ptr<HardwareInfoReader>& InstanceOwner()
+{
+    static std::unique_ptr<HardwareInfoReader> owner;
+    return owner;
+}
+
+QString FormatValue(double dValue)
+{
+    return QString::number(dValue, 'g', 6);
+}
+
+void Log(const QString& strMessage, const char* pszSource, int nLevel = LOG_ERROR)
+{
+    RSLogger::GetInstance()->WriteLog(nLevel, strMessage, pszSource);
+}
+
+} // namespace
+
+HardwareInfoReader* HardwareInfoReader::GetInstance()
+{
+    HardwareInfoReader* pReader = g_pInstance.load(std::memory_order_acquire);
+    if (pReader) {
+        return pReader;
+    }
+    QMutexLocker locker(&g_creationMutex);
+    pReader = g_pInstance.load(std::memory_order_acquire);
+    if (!pReader) {
+        pReader =
+            new HardwareInfoReader([](QString* pError) { return SensorLibraryLoader::LoadDefault(pError); });
+        // Nobody waits for this task; the ready flag tells when it is done.
+        QThreadPool::globalInstance()->start([pReader]() { pReader->InitHWi32Dll(); });
+        InstanceOwner().reset(pReader);
+        g_pInstance.store(pReader, std::memory_order_release);
+    }
+    return pReader;
+}
+
+void HardwareInfoReader::ReleaseHWi32Dll()
+{
+    HardwareInfoReader* pReader = g_pInstance.load(std::memory_order_acquire);
+    if (pReader) {
+        pReader->ShutDownLibrary();
+    }
+}
+
+HardwareInfoReader::HardwareInfoReader(SourceOpener opener, QObject* parent)
+    : QObject(parent), m_opener(std::move(opener))
+{
+    m_pReadTimer = new QTimer(this);
+    connect(m_pReadTimer, SIGNAL(timeout()), this, SLOT(onReadHardwareInfo()));
+}
+
+HardwareInfoReader::~HardwareInfoReader()
+{
+    if (m_pReadTimer->isActive()) {
+        m_pReadTimer->stop();
+    }
+    HardwareInfoReader* pSelf = this;
+    g_pInstance.compare_exchange_strong(pSelf, nullptr);
+}
+
+void HardwareInfoReader::ShutDownLibrary()
+{
+    // Clearing the flag first keeps later read cycles away from a library
+    // that has been shut down, and makes a second release do nothing.
+    if (m_bReady.exchange(false, std::memory_order_acq_rel)) {
+        m_api.shutdown();
+    }
+}
+
+void HardwareInfoReader::StartReading(int nInterval)
+{
+    onReadHardwareInfo();
+    if (!m_pReadTimer->isActive()) {
+        m_pReadTimer->start(nInterval);
+    }
+}
+
+void HardwareInfoReader::onReadHardwareInfo()
+{
+    COMMON::HardwareInfo info;
+    if (!ReadHWInfoByHWi32Dll(info)) {
+        return;
+    }
+    m_lastInfo.strCPUTemperature = info.strCPUTemperature;
+    m_lastInfo.strCPUUsageRate = info.strCPUUsageRate;
+    m_lastInfo.strGPUTemperature = info.strGPUTemperature;
+    m_lastInfo.strGPUUsageRate = info.strGPUUsageRate;
+    m_lastInfo.strFanRpm = info.strFanRpm;
+    emit signalsGetHardwareInfo(m_lastInfo);
+}
+
+void HardwareInfoReader::InitHWi32Dll()
+{
+    QString strError;
+    const SensorEntryPoints api = m_opener ? m_opener(&strError) : SensorEntryPoints();
+    if (!api.IsComplete()) {
+        if (!strError.isEmpty()) {
+            Log(QStringLiteral("Sensor library: %1").arg(strError), kInitSource, LOG_WARNING);
+        }
+        Log(QStringLiteral("HWi32: CANNOT LOAD DLL!"), kInitSource);
+        return;
+    }
+    m_api = api;
+    const int32_t nResult = m_api.initialise(kInitialiseFlags);
+    if (m_api.diagnostics) {
+        // Whatever the source wants the user to know, e.g. a configuration
+        // it could not use.
+        const char* pszMessages = m_api.diagnostics();
+        const QString strMessages = pszMessages ? QString::fromLatin1(pszMessages) : QString();
+        for (const QString& strLine : strMessages.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+            Log(strLine.left(1024), kInitSource, LOG_WARNING);
+        }
+    }
+    if (nResult != 0) {
+        Log(QStringLiteral("HWi32: INIT FAILED %1!").arg(nResult), kInitSource);
+        return;
+    }
+    FindSensorReadings();
+    m_bReady.store(true, std::memory_order_release);
+}
+
+void HardwareInfoReader::FindSensorReadings()
+{
+    const SensorSearchResult result = SearchSensorReadings(m_api);
+    m_cpuTemperature = result.cpuTemperature;
+    m_gpuTemperature = result.gpuTemperature;
+    m_cpuFan = result.cpuFan;
+}
+
+SensorSearchResult HardwareInfoReader::Locators() const
+{
+    SensorSearchResult result;
+    if (IsReady()) {
+        result.cpuTemperature = m_cpuTemperature;
+        result.gpuTemperature = m_gpuTemperature;
+        result.cpuFan = m_cpuFan;
+    }
+    return result;
+}
+
+HardwareInfoReader::ReadOutcome HardwareInfoReader::ReadLocated(int nKind, const SensorLocator& locator,
+                                                                double& dValue, QString& strUnit) const
+{
+    const SensorReadingQuery query = QuerySensorReading(m_api, nKind, locator.nSensor, locator.nSlot);
+    if (!query.bQueried) {
+        return ReadOutcome::Failed;
+    }
+    // A value that is no number cannot be shown; it counts as invalid.
+    if (!query.bValid || !std::isfinite(query.dValue)) {
+        return ReadOutcome::Invalid;
+    }
+    dValue = query.dValue;
+    strUnit = query.strUnit;
+    return ReadOutcome::Present;
+}
+
+bool HardwareInfoReader::ReadHWInfoByHWi32Dll(COMMON::HardwareInfo& out)
+{
+    if (!IsReady()) {
+        return false;
+    }
+    double dValue = 0.0;
+    QString strUnit;
+
+    if (m_cpuTemperature.IsFound()) {
+        m_api.refresh(m_cpuTemperature.nSensor);
+        switch (ReadLocated(VARNOKS_READING_TEMPERATURE, m_cpuTemperature, dValue, strUnit)) {
+        case ReadOutcome::Failed:
+            Log(QStringLiteral("Get cpu temp from hwi32 error!"), kReadSource);
+            break;
+        case ReadOutcome::Invalid:
+            Log(QStringLiteral("Get cpu temp from hwi32 invalid!"), kReadSource);
+            break;
+        case ReadOutcome::Present: {
+            const double dCelsius = ConvertReadingUnit(strUnit, dValue);
+            if (!m_bHasShownCpuTemperature) {
+                // The first reading is shown as read.
+                m_fShownCpuTemperature = static_cast<float>(dCelsius);
+                m_bHasShownCpuTemperature = true;
+            }
+            // Move by at most one step per cycle toward the reading; a step of
+            // exactly the limit (compared in double) is taken whole.
+            const float fPrevious = m_fShownCpuTemperature;
+            const double dDistance = std::fabs(dCelsius - static_cast<double>(fPrevious));
+            float fShown;
+            if (dDistance <= static_cast<double>(kCpuTemperatureStep)) {
+                fShown = static_cast<float>(dCelsius);
+            } else if (dCelsius > static_cast<double>(fPrevious)) {
+                fShown = fPrevious + kCpuTemperatureStep;
+            } else {
+                fShown = fPrevious - kCpuTemperatureStep;
+            }
+            m_fShownCpuTemperature = fShown;
+            out.strCPUTemperature = FormatValue(static_cast<double>(fShown));
+            break;
+        }
+        }
+    }
+
+    if (m_cpuFan.IsFound()) {
+        if (m_cpuFan.nSensor != m_cpuTemperature.nSensor) {
+            m_api.refresh(m_cpuFan.nSensor);
+        }
+        switch (ReadLocated(VARNOKS_READING_FAN, m_cpuFan, dValue, strUnit)) {
+        case ReadOutcome::Failed:
+            Log(QStringLiteral("Get cpu fan speed from hwi32 error!"), kReadSource);
+            break;
+        case ReadOutcome::Invalid:
+            Log(QStringLiteral("Get cpu fan speed from hwi32 invalid!"), kReadSource);
+            break;
+        case ReadOutcome::Present:
+            out.strFanRpm = FormatValue(dValue);
+            break;
+        }
+    }
+
+    if (m_gpuTemperature.IsFound()) {
+        if (m_gpuTemperature.nSensor != m_cpuTemperature.nSensor &&
+            m_gpuTemperature.nSensor != m_cpuFan.nSensor) {
+            m_api.refresh(m_gpuTemperature.nSensor);
+        }
+        switch (ReadLocated(VARNOKS_READING_TEMPERATURE, m_gpuTemperature, dValue, strUnit)) {
+        case ReadOutcome::Failed:
+            Log(QStringLiteral("Get gpu temp from hwi32 error!"), kReadSource);
+            break;
+        case ReadOutcome::Invalid:
+            Log(QStringLiteral("Get gpu temp from hwi32 invalid!"), kReadSource);
+            break;
+        case ReadOutcome::Present:
+            out.strGPUTemperature = FormatValue(ConvertReadingUnit(strUnit, dValue));
+            break;
+        }
+    }
+    return true;
+}
+
+double HardwareInfoReader::ConvertReadingUnit(const QString& strUnit, double dValue)
+{
+    // Only Fahrenheit readings are converted; every Celsius text, with or
+    // without the degree sign, passes unchanged.
+    const bool bFahrenheit = strUnit.compare(QLatin1String("F"), Qt::CaseInsensitive) == 0 ||
+                             strUnit.compare(QString::fromUtf8("\u00b0F"), Qt::CaseInsensitive) == 0;
+    if (!bFahrenheit || !std::isfinite(dValue)) {
+        return dValue;
+    }
+    // Truncate toward zero to a whole number of degrees, within int range.
+    const double dClamped = qBound(-2147483648.0, std::trunc(dValue), 2147483647.0);
+    return CommonTools::FahrenheitToCelsius(static_cast<int>(dClamped));
+}
