@@ -1,0 +1,537 @@
+// The real sensor source on Linux. Every chip libsensors detects is one
+// sensor, its temperature features are the kind-1 slots and its fans the
+// kind-3 slots, in the order libsensors lists them. When libnvidia-ml.so.1
+// can be opened, every NVIDIA GPU it knows is one more sensor with a single
+// temperature. Names and labels are composed in hwmonlabels.cpp.
+//
+// refresh takes one snapshot of a sensor's values (one sysfs pass); read
+// answers from it. Labels are read once, at initialise.
+
+#include "hwmonlabels.h"
+#include "sensors/varnokssensorabi.h"
+
+#include <sensors/error.h>
+#include <sensors/sensors.h>
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+using hwmonlabels::ChipClass;
+
+constexpr int32_t kSensorsInitFailed = 2001;
+constexpr size_t kMaxSensors = 4096;
+// libsensors temperatures are degrees Celsius; the degree sign in Latin-1.
+const char* const kCelsius = "\xb0"
+                             "C";
+const char* const kRpm = "RPM";
+
+// ---- NVML, opened at run time; only the few calls we need. ----
+using NvmlDevice = void*;
+using NvmlReturn = int;
+constexpr NvmlReturn kNvmlSuccess = 0;
+constexpr int kNvmlTemperatureGpu = 0;
+
+// Layout of NVML's PCI information record.
+struct NvmlPciInfo
+{
+    char busIdLegacy[16];
+    unsigned int domain;
+    unsigned int bus;
+    unsigned int device;
+    unsigned int pciDeviceId;
+    unsigned int pciSubSystemId;
+    char busId[32];
+};
+
+struct Nvml
+{
+    void* pHandle = nullptr;
+    NvmlReturn (*init)() = nullptr;
+    NvmlReturn (*shutdown)() = nullptr;
+    NvmlReturn (*deviceCount)(unsigned int*) = nullptr;
+    NvmlReturn (*deviceByIndex)(unsigned int, NvmlDevice*) = nullptr;
+    NvmlReturn (*deviceName)(NvmlDevice, char*, unsigned int) = nullptr;
+    NvmlReturn (*temperature)(NvmlDevice, int, unsigned int*) = nullptr;
+    NvmlReturn (*pciInfo)(NvmlDevice, NvmlPciInfo*) = nullptr;
+};
+
+struct Reading
+{
+    std::string label; // Latin-1, composed
+    const char* pszUnit = kCelsius;
+    int nSubfeature = -1; // libsensors input subfeature
+    double dValue = 0.0;
+    bool bValid = false;
+};
+
+struct Sensor
+{
+    std::string name;
+    const sensors_chip_name* pChip = nullptr; // null for an NVML GPU
+    NvmlDevice nvmlDevice = nullptr;
+    // power/runtime_status of the PCI device behind a GPU; empty when none.
+    std::string runtimeStatusPath;
+    std::vector<Reading> temperatures;
+    std::vector<Reading> fans;
+};
+
+struct State
+{
+    std::mutex mutex;
+    bool bInitialised = false;
+    bool bSensorsLoaded = false;
+    std::vector<Sensor> sensors;
+    Nvml nvml;
+    std::string diagnostics;
+};
+
+State& GlobalState()
+{
+    static State state;
+    return state;
+}
+
+// Collects libsensors' configuration complaints instead of printing them.
+std::string* g_pParseErrors = nullptr;
+
+void CollectParseError(const char* pszError, const char* pszFile, int nLine)
+{
+    if (g_pParseErrors && g_pParseErrors->size() < 4096) {
+        *g_pParseErrors += std::string(pszFile ? pszFile : "sensors configuration") + ":" +
+                           std::to_string(nLine) + ": " + (pszError ? pszError : "error") + "\n";
+    }
+}
+
+void CollectParseErrorNoFile(const char* pszError, int nLine)
+{
+    CollectParseError(pszError, nullptr, nLine);
+}
+
+void AddDiagnostic(State& state, const std::string& strLine)
+{
+    state.diagnostics += strLine;
+    state.diagnostics += '\n';
+}
+
+// The folder of the PCI device behind a chip, "" when it is not on PCI.
+std::string PciDeviceFolder(const sensors_chip_name* pChip)
+{
+    if (pChip->bus.type != SENSORS_BUS_TYPE_PCI || !pChip->path) {
+        return std::string();
+    }
+    const std::string candidates[] = {std::string(pChip->path) + "/device", std::string(pChip->path)};
+    for (const std::string& strCandidate : candidates) {
+        char resolved[PATH_MAX];
+        if (realpath(strCandidate.c_str(), resolved) &&
+            access((std::string(resolved) + "/power").c_str(), F_OK) == 0 &&
+            access((std::string(resolved) + "/vendor").c_str(), F_OK) == 0) {
+            return resolved;
+        }
+    }
+    return std::string();
+}
+
+// True while the device is runtime-suspended. Reading its sensors would wake
+// it (a discrete GPU then burns watts for nothing), so we leave it asleep.
+bool IsSuspended(const std::string& strStatusPath)
+{
+    if (strStatusPath.empty()) {
+        return false;
+    }
+    const int fd = open(strStatusPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    char buffer[32] = {};
+    const ssize_t nRead = read(fd, buffer, sizeof(buffer) - 1);
+    close(fd);
+    if (nRead <= 0) {
+        return false;
+    }
+    return std::strncmp(buffer, "suspended", 9) == 0 || std::strncmp(buffer, "suspending", 10) == 0;
+}
+
+std::string ChipText(const sensors_chip_name* pChip)
+{
+    char buffer[VARNOKS_SENSOR_NAME_SIZE];
+    if (sensors_snprintf_chip_name(buffer, sizeof(buffer), pChip) < 0) {
+        return pChip->prefix ? pChip->prefix : "unknown";
+    }
+    return buffer;
+}
+
+std::string FeatureLabel(const sensors_chip_name* pChip, const sensors_feature* pFeature)
+{
+    char* pszLabel = sensors_get_label(pChip, pFeature);
+    std::string strLabel = pszLabel ? pszLabel : (pFeature->name ? pFeature->name : "");
+    free(pszLabel);
+    return strLabel;
+}
+
+bool LoadSensorsConfiguration(State& state)
+{
+    std::string parseErrors;
+    g_pParseErrors = &parseErrors;
+    sensors_parse_error_wfn = &CollectParseError;
+    sensors_parse_error = &CollectParseErrorNoFile;
+
+    // VARNOKS_SENSORS_CONFIG names a configuration file to use instead of the
+    // system's (/etc/sensors3.conf and /etc/sensors.d).
+    const char* pszConfig = getenv("VARNOKS_SENSORS_CONFIG");
+    int nResult = 0;
+    if (pszConfig && *pszConfig) {
+        FILE* pFile = fopen(pszConfig, "re");
+        if (pFile) {
+            nResult = sensors_init(pFile);
+            fclose(pFile);
+        } else {
+            AddDiagnostic(state, std::string("Sensors configuration ") + pszConfig + " cannot be read");
+            nResult = -SENSORS_ERR_PARSE;
+        }
+    } else {
+        nResult = sensors_init(nullptr);
+    }
+    if (nResult != 0) {
+        // A broken configuration must not cost the user the readings: go on
+        // with the drivers' own labels.
+        std::string strReason = sensors_strerror(nResult);
+        AddDiagnostic(state, "Sensors configuration unusable (" + strReason + "), using none");
+        size_t nStart = 0;
+        while (nStart < parseErrors.size()) {
+            const size_t nEnd = parseErrors.find('\n', nStart);
+            AddDiagnostic(state, "Sensors configuration: " + parseErrors.substr(nStart, nEnd - nStart));
+            nStart = nEnd == std::string::npos ? parseErrors.size() : nEnd + 1;
+        }
+        sensors_cleanup();
+        FILE* pEmpty = fopen("/dev/null", "re");
+        nResult = pEmpty ? sensors_init(pEmpty) : -SENSORS_ERR_KERNEL;
+        if (pEmpty) {
+            fclose(pEmpty);
+        }
+        if (nResult != 0) {
+            AddDiagnostic(state, std::string("Sensors unavailable: ") + sensors_strerror(nResult));
+            sensors_cleanup();
+        }
+    }
+    g_pParseErrors = nullptr;
+    return nResult == 0;
+}
+
+void AddSensorsChips(State& state)
+{
+    struct ChipFeatures
+    {
+        const sensors_chip_name* pChip;
+        ChipClass chipClass;
+        std::vector<hwmonlabels::Feature> temperatures;
+        std::vector<int> temperatureInputs;
+        std::vector<hwmonlabels::Feature> fans;
+        std::vector<int> fanInputs;
+    };
+    std::vector<ChipFeatures> chips;
+    int nChip = 0;
+    while (const sensors_chip_name* pChip = sensors_get_detected_chips(nullptr, &nChip)) {
+        if (chips.size() >= kMaxSensors) {
+            break;
+        }
+        ChipFeatures chip{pChip, hwmonlabels::ClassifyChip(pChip->prefix ? pChip->prefix : ""), {}, {}, {},
+                          {}};
+        int nFeature = 0;
+        while (const sensors_feature* pFeature = sensors_get_features(pChip, &nFeature)) {
+            const bool bTemperature = pFeature->type == SENSORS_FEATURE_TEMP;
+            const bool bFan = pFeature->type == SENSORS_FEATURE_FAN;
+            if (!bTemperature && !bFan) {
+                continue;
+            }
+            const sensors_subfeature* pInput = sensors_get_subfeature(
+                pChip, pFeature, bTemperature ? SENSORS_SUBFEATURE_TEMP_INPUT : SENSORS_SUBFEATURE_FAN_INPUT);
+            if (!pInput || !(pInput->flags & SENSORS_MODE_R)) {
+                continue;
+            }
+            hwmonlabels::Feature feature{pFeature->name ? pFeature->name : "", FeatureLabel(pChip, pFeature)};
+            std::vector<hwmonlabels::Feature>& list = bTemperature ? chip.temperatures : chip.fans;
+            std::vector<int>& inputs = bTemperature ? chip.temperatureInputs : chip.fanInputs;
+            if (list.size() < VARNOKS_READING_SLOTS) {
+                list.push_back(feature);
+                inputs.push_back(pInput->number);
+            }
+        }
+        chips.push_back(std::move(chip));
+    }
+
+    // GPUs go last, so that a discrete card found after an integrated one is
+    // the one whose temperature is shown.
+    std::stable_sort(chips.begin(), chips.end(), [](const ChipFeatures& a, const ChipFeatures& b) {
+        const auto rank = [](const ChipFeatures& chip) {
+            if (chip.chipClass != ChipClass::Gpu) {
+                return 0;
+            }
+            const std::string prefix = chip.pChip->prefix ? chip.pChip->prefix : "";
+            return prefix == "i915" || prefix == "xe" ? 1 : 2;
+        };
+        return rank(a) < rank(b);
+    });
+
+    bool bNamedCpuFan = false;
+    for (const ChipFeatures& chip : chips) {
+        if (chip.chipClass == ChipClass::Gpu) {
+            continue;
+        }
+        for (const hwmonlabels::Feature& fan : chip.fans) {
+            bNamedCpuFan = bNamedCpuFan || hwmonlabels::NamesCpu(fan.strLabel);
+        }
+    }
+
+    for (const ChipFeatures& chip : chips) {
+        Sensor sensor;
+        sensor.pChip = chip.pChip;
+        sensor.name = hwmonlabels::SensorName(chip.chipClass, ChipText(chip.pChip));
+        if (chip.chipClass == ChipClass::Gpu) {
+            const std::string strDevice = PciDeviceFolder(chip.pChip);
+            if (!strDevice.empty()) {
+                sensor.runtimeStatusPath = strDevice + "/power/runtime_status";
+            }
+        }
+        const std::vector<std::string> temperatureLabels = hwmonlabels::TemperatureLabels(
+            chip.chipClass, chip.pChip->prefix ? chip.pChip->prefix : "", chip.temperatures);
+        for (size_t i = 0; i < temperatureLabels.size(); ++i) {
+            Reading reading;
+            reading.label = temperatureLabels[i];
+            reading.pszUnit = kCelsius;
+            reading.nSubfeature = chip.temperatureInputs[i];
+            sensor.temperatures.push_back(reading);
+        }
+        const std::vector<std::string> fanLabels =
+            hwmonlabels::FanLabels(chip.chipClass, chip.fans, bNamedCpuFan);
+        for (size_t i = 0; i < fanLabels.size(); ++i) {
+            Reading reading;
+            reading.label = fanLabels[i];
+            reading.pszUnit = kRpm;
+            reading.nSubfeature = chip.fanInputs[i];
+            sensor.fans.push_back(reading);
+        }
+        state.sensors.push_back(std::move(sensor));
+    }
+}
+
+template <typename Fn> bool ResolveNvml(void* pHandle, const char* pszName, Fn& function)
+{
+    function = reinterpret_cast<Fn>(dlsym(pHandle, pszName));
+    return function != nullptr;
+}
+
+void AddNvidiaGpus(State& state)
+{
+    Nvml& nvml = state.nvml;
+    nvml.pHandle = dlopen("libnvidia-ml.so.1", RTLD_NOW | RTLD_LOCAL);
+    if (!nvml.pHandle) {
+        return; // no NVIDIA driver: nothing to add, nothing to report
+    }
+    const bool bResolved = ResolveNvml(nvml.pHandle, "nvmlInit_v2", nvml.init) &&
+                           ResolveNvml(nvml.pHandle, "nvmlShutdown", nvml.shutdown) &&
+                           ResolveNvml(nvml.pHandle, "nvmlDeviceGetCount_v2", nvml.deviceCount) &&
+                           ResolveNvml(nvml.pHandle, "nvmlDeviceGetHandleByIndex_v2", nvml.deviceByIndex) &&
+                           ResolveNvml(nvml.pHandle, "nvmlDeviceGetName", nvml.deviceName) &&
+                           ResolveNvml(nvml.pHandle, "nvmlDeviceGetTemperature", nvml.temperature);
+    if (bResolved && !ResolveNvml(nvml.pHandle, "nvmlDeviceGetPciInfo_v3", nvml.pciInfo)) {
+        ResolveNvml(nvml.pHandle, "nvmlDeviceGetPciInfo_v2", nvml.pciInfo);
+    }
+    if (!bResolved || nvml.init() != kNvmlSuccess) {
+        AddDiagnostic(state, "NVIDIA management library present but unusable; NVIDIA GPUs are not read");
+        dlclose(nvml.pHandle);
+        nvml = Nvml();
+        return;
+    }
+    unsigned int nCount = 0;
+    if (nvml.deviceCount(&nCount) != kNvmlSuccess) {
+        nCount = 0;
+    }
+    for (unsigned int i = 0; i < nCount && state.sensors.size() < kMaxSensors; ++i) {
+        Sensor sensor;
+        if (nvml.deviceByIndex(i, &sensor.nvmlDevice) != kNvmlSuccess) {
+            continue;
+        }
+        char name[96] = {};
+        if (nvml.deviceName(sensor.nvmlDevice, name, sizeof(name) - 1) != kNvmlSuccess) {
+            name[0] = '\0';
+        }
+        name[sizeof(name) - 1] = '\0';
+        sensor.name = "GPU [nvidia-" + std::to_string(i) + "] " + name;
+        if (nvml.pciInfo) {
+            NvmlPciInfo pci{};
+            if (nvml.pciInfo(sensor.nvmlDevice, &pci) == kNvmlSuccess) {
+                char folder[96];
+                std::snprintf(folder, sizeof(folder),
+                              "/sys/bus/pci/devices/%04x:%02x:%02x.0/power/runtime_status",
+                              pci.domain & 0xffffu, pci.bus & 0xffu, pci.device & 0x1fu);
+                sensor.runtimeStatusPath = folder;
+            }
+        }
+        Reading reading;
+        reading.label = "GPU Temperature";
+        reading.pszUnit = kCelsius;
+        sensor.temperatures.push_back(reading);
+        state.sensors.push_back(std::move(sensor));
+    }
+}
+
+void ReleaseAll(State& state)
+{
+    state.sensors.clear();
+    if (state.bSensorsLoaded) {
+        sensors_cleanup();
+        state.bSensorsLoaded = false;
+    }
+    if (state.nvml.pHandle) {
+        state.nvml.shutdown();
+        dlclose(state.nvml.pHandle);
+        state.nvml = Nvml();
+    }
+    state.bInitialised = false;
+}
+
+void TakeSnapshot(State& state, Sensor& sensor)
+{
+    const bool bAsleep = IsSuspended(sensor.runtimeStatusPath);
+    for (std::vector<Reading>* pList : {&sensor.temperatures, &sensor.fans}) {
+        for (Reading& reading : *pList) {
+            reading.bValid = false;
+            if (bAsleep) {
+                continue;
+            }
+            if (sensor.pChip) {
+                double dValue = 0.0;
+                if (sensors_get_value(sensor.pChip, reading.nSubfeature, &dValue) == 0) {
+                    reading.dValue = dValue;
+                    reading.bValid = true;
+                }
+            } else if (sensor.nvmlDevice && state.nvml.temperature) {
+                unsigned int nDegrees = 0;
+                if (state.nvml.temperature(sensor.nvmlDevice, kNvmlTemperatureGpu, &nDegrees) ==
+                    kNvmlSuccess) {
+                    reading.dValue = nDegrees;
+                    reading.bValid = true;
+                }
+            }
+        }
+    }
+}
+
+void CopyText(char* pField, size_t nSize, const std::string& strText)
+{
+    const size_t nLength = std::min(strText.size(), nSize - 1);
+    std::memcpy(pField, strText.data(), nLength);
+    pField[nLength] = '\0';
+}
+
+} // namespace
+
+extern "C" {
+
+int32_t varnoks_sensor_initialise(int32_t /*nFlags*/)
+{
+    State& state = GlobalState();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    ReleaseAll(state);
+    state.diagnostics.clear();
+    state.bSensorsLoaded = LoadSensorsConfiguration(state);
+    if (state.bSensorsLoaded) {
+        AddSensorsChips(state);
+    }
+    AddNvidiaGpus(state);
+    // Without libsensors and without NVML there is nothing to read at all.
+    if (!state.bSensorsLoaded && !state.nvml.pHandle) {
+        return kSensorsInitFailed;
+    }
+    state.bInitialised = true;
+    return 0;
+}
+
+void varnoks_sensor_shutdown(void)
+{
+    State& state = GlobalState();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    ReleaseAll(state);
+}
+
+int32_t varnoks_sensor_count(void)
+{
+    State& state = GlobalState();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    return state.bInitialised ? static_cast<int32_t>(state.sensors.size()) : 0;
+}
+
+int32_t varnoks_sensor_refresh(int32_t nSensor)
+{
+    State& state = GlobalState();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    if (!state.bInitialised || nSensor < 0 || static_cast<size_t>(nSensor) >= state.sensors.size()) {
+        return 0;
+    }
+    TakeSnapshot(state, state.sensors[nSensor]);
+    return 1;
+}
+
+int32_t varnoks_sensor_name(int32_t nSensor, char* pBuffer, int32_t nSize)
+{
+    if (!pBuffer || nSize <= 0) {
+        return 0;
+    }
+    pBuffer[0] = '\0';
+    State& state = GlobalState();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    if (!state.bInitialised || nSensor < 0 || static_cast<size_t>(nSensor) >= state.sensors.size()) {
+        return 0;
+    }
+    CopyText(pBuffer, static_cast<size_t>(nSize), state.sensors[nSensor].name);
+    return 1;
+}
+
+int32_t varnoks_sensor_read(int32_t nKind, int32_t nSensor, int32_t nSlot, VarnoksSensorReading* pReading)
+{
+    if (!pReading || nSlot < 0) {
+        return 0;
+    }
+    State& state = GlobalState();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    if (!state.bInitialised || nSensor < 0 || static_cast<size_t>(nSensor) >= state.sensors.size()) {
+        return 0;
+    }
+    const Sensor& sensor = state.sensors[nSensor];
+    const std::vector<Reading>* pList = nullptr;
+    if (nKind == VARNOKS_READING_TEMPERATURE) {
+        pList = &sensor.temperatures;
+    } else if (nKind == VARNOKS_READING_FAN) {
+        pList = &sensor.fans;
+    }
+    if (!pList || static_cast<size_t>(nSlot) >= pList->size()) {
+        return 0;
+    }
+    const Reading& reading = (*pList)[nSlot];
+    pReading->valid = reading.bValid ? 1 : 0;
+    pReading->value = reading.bValid ? reading.dValue : 0.0;
+    CopyText(pReading->unit, sizeof(pReading->unit), reading.pszUnit);
+    CopyText(pReading->label, sizeof(pReading->label), reading.label);
+    return 1;
+}
+
+const char* varnoks_sensor_diagnostics(void)
+{
+    State& state = GlobalState();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    return state.diagnostics.c_str();
+}
+
+} // extern "C"

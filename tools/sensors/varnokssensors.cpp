@@ -1,0 +1,157 @@
+// varnoks-sensors: loads the sensor library the program would load, through
+// the same loader, and either lists every present reading or, with --chosen,
+// runs the program's own search and prints the three readings it picks.
+
+#include "sensors/hardwareinforeader.h"
+#include "sensors/sensorlibrary.h"
+#include "sensors/sensorsearch.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+#include <QTextStream>
+
+#include <cstdio>
+
+namespace {
+
+enum ExitCode
+{
+    kExitOk = 0,
+    kExitCannotLoad = 1,
+    kExitInitFailed = 2,
+    kExitUsage = 64,
+};
+
+// Quotes a text for one output line: backslash, quote and control
+// characters are escaped, so a hostile label cannot forge lines.
+QString Quoted(const QString& strText)
+{
+    QString strOut = QStringLiteral("\"");
+    for (const QChar c : strText) {
+        if (c == QLatin1Char('"') || c == QLatin1Char('\\')) {
+            strOut += QLatin1Char('\\');
+            strOut += c;
+        } else if (c.unicode() < 0x20 || c.unicode() == 0x7f || (c.unicode() >= 0x80 && c.unicode() < 0xa0)) {
+            strOut += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        } else {
+            strOut += c;
+        }
+    }
+    strOut += QLatin1Char('"');
+    return strOut;
+}
+
+QString Number(double dValue)
+{
+    return QString::number(dValue, 'g', 6);
+}
+
+void PrintDiagnostics(const SensorEntryPoints& api, QTextStream& err)
+{
+    if (!api.diagnostics) {
+        return;
+    }
+    const char* pszText = api.diagnostics();
+    if (pszText && *pszText) {
+        err << QString::fromLatin1(pszText);
+        if (!QString::fromLatin1(pszText).endsWith(QLatin1Char('\n'))) {
+            err << '\n';
+        }
+    }
+}
+
+void ListReadings(const SensorEntryPoints& api, QTextStream& out)
+{
+    const int nCount = qMin(api.count(), kMaxSearchedSensors);
+    for (int nSensor = 0; nSensor < nCount; ++nSensor) {
+        api.refresh(nSensor);
+        out << "sensor " << nSensor << ' ' << Quoted(QuerySensorName(api, nSensor)) << '\n';
+        for (const int nKind : {VARNOKS_READING_TEMPERATURE, VARNOKS_READING_FAN}) {
+            for (int nSlot = 0; nSlot < VARNOKS_READING_SLOTS; ++nSlot) {
+                const SensorReadingQuery query = QuerySensorReading(api, nKind, nSensor, nSlot);
+                if (!query.IsPresent()) {
+                    continue;
+                }
+                out << "  kind=" << nKind << " slot=" << nSlot << " label=" << Quoted(query.strLabel)
+                    << " unit=" << Quoted(query.strUnit) << " value=" << Number(query.dValue) << '\n';
+            }
+        }
+    }
+}
+
+void PrintChosen(const SensorEntryPoints& api, const char* pszName, int nKind, const SensorLocator& locator,
+                 bool bTemperature, QTextStream& out)
+{
+    out << pszName;
+    if (!locator.IsFound()) {
+        out << " none\n";
+        return;
+    }
+    // The search refreshed every sensor once; this answers from that snapshot.
+    const SensorReadingQuery query = QuerySensorReading(api, nKind, locator.nSensor, locator.nSlot);
+    const double dValue =
+        bTemperature ? HardwareInfoReader::ConvertReadingUnit(query.strUnit, query.dValue) : query.dValue;
+    out << " sensor=" << locator.nSensor << " slot=" << locator.nSlot << " score=" << locator.nScore
+        << " label=" << Quoted(query.strLabel) << " value=" << Number(dValue) << '\n';
+}
+
+void PrintUsage(QTextStream& stream)
+{
+    stream << "Usage: varnoks-sensors [--chosen]\n"
+              "Loads the sensor library the program uses (VARNOKS_SENSOR_LIBRARY names another)\n"
+              "and lists every present reading, or with --chosen the CPU temperature, GPU\n"
+              "temperature and CPU fan the program shows.\n";
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    out.setCodec("UTF-8");
+    err.setCodec("UTF-8");
+
+    bool bChosen = false;
+    const QStringList arguments = app.arguments().mid(1);
+    for (const QString& strArgument : arguments) {
+        if (strArgument == QLatin1String("--chosen")) {
+            bChosen = true;
+        } else if (strArgument == QLatin1String("--help") || strArgument == QLatin1String("-h")) {
+            PrintUsage(out);
+            return kExitOk;
+        } else {
+            err << "varnoks-sensors: unknown option " << strArgument << '\n';
+            PrintUsage(err);
+            return kExitUsage;
+        }
+    }
+
+    QString strError;
+    const QString strLibrary = SensorLibraryLoader::LibraryToLoad();
+    const SensorEntryPoints api = SensorLibraryLoader::Load(strLibrary, &strError);
+    if (!api.IsComplete()) {
+        err << "HWi32: CANNOT LOAD DLL!\n";
+        err << (strError.isEmpty() ? strLibrary : strError) << '\n';
+        return kExitCannotLoad;
+    }
+    const int32_t nResult = api.initialise(64);
+    PrintDiagnostics(api, err);
+    if (nResult != 0) {
+        err << QStringLiteral("HWi32: INIT FAILED %1!").arg(nResult) << '\n';
+        return kExitInitFailed;
+    }
+
+    if (bChosen) {
+        const SensorSearchResult result = SearchSensorReadings(api);
+        PrintChosen(api, "cpu_temperature", VARNOKS_READING_TEMPERATURE, result.cpuTemperature, true, out);
+        PrintChosen(api, "gpu_temperature", VARNOKS_READING_TEMPERATURE, result.gpuTemperature, true, out);
+        PrintChosen(api, "cpu_fan", VARNOKS_READING_FAN, result.cpuFan, false, out);
+    } else {
+        ListReadings(api, out);
+    }
+    out.flush();
+    api.shutdown();
+    return kExitOk;
+}
