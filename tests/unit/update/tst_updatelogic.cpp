@@ -4,6 +4,8 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -39,6 +41,8 @@ private slots:
     void probeReportsReachabilityFromPingOutput();
     void probeGivesUpOnAHangingPing();
     void probeHostIsNeverTakenAsAnOption();
+    void probeWithoutHostFailsWithoutRunningPing();
+    void systemPingReachesLoopback();
 };
 
 void TestUpdateLogic::decisionTableCoversEveryCombination_data()
@@ -321,6 +325,26 @@ void TestUpdateLogic::probeReportsReachabilityFromPingOutput_data()
     QTest::newRow("missing program") << QByteArray() << false;
 }
 
+namespace {
+
+// Runs one probe to its end; -1 when finished() never came or came twice.
+int probe(const QString& program, const QString& host, int timeoutMs)
+{
+    ReachabilityProbe probe;
+    probe.setProgram(program);
+    probe.setTimeout(timeoutMs);
+    QSignalSpy spy(&probe, &ReachabilityProbe::finished);
+    probe.start(host);
+    if (!spy.wait(timeoutMs + 5000))
+        return -1;
+    QTest::qWait(50);
+    if (spy.count() != 1 || probe.isRunning())
+        return -1;
+    return spy.at(0).at(0).toBool() ? 1 : 0;
+}
+
+} // namespace
+
 void TestUpdateLogic::probeReportsReachabilityFromPingOutput()
 {
     QFETCH(QByteArray, script);
@@ -330,7 +354,7 @@ void TestUpdateLogic::probeReportsReachabilityFromPingOutput()
     const QString program =
         script.isEmpty() ? dir.filePath(QStringLiteral("no-such-ping")) : writeScript(dir, "ping", script);
     QVERIFY(!program.isEmpty());
-    QCOMPARE(ReachabilityProbe::isReachable(QStringLiteral("127.0.0.1"), program, 10000), reachable);
+    QCOMPARE(probe(program, QStringLiteral("127.0.0.1"), 10000), reachable ? 1 : 0);
 }
 
 void TestUpdateLogic::probeGivesUpOnAHangingPing()
@@ -340,7 +364,7 @@ void TestUpdateLogic::probeGivesUpOnAHangingPing()
     const QString program = writeScript(dir, "ping", "echo 'ttl=1'\nexec sleep 30\n");
     QElapsedTimer timer;
     timer.start();
-    QVERIFY(!ReachabilityProbe::isReachable(QStringLiteral("127.0.0.1"), program, 500));
+    QCOMPARE(probe(program, QStringLiteral("127.0.0.1"), 500), 0);
     QVERIFY2(timer.elapsed() < 5000, "the probe must not wait beyond its limit");
 }
 
@@ -352,10 +376,28 @@ void TestUpdateLogic::probeHostIsNeverTakenAsAnOption()
     QVERIFY(dir.isValid());
     const QString out = dir.filePath("args");
     const QString program = writeScript(dir, "ping", "printf '%s|' \"$@\" > '" + out.toUtf8() + "'\n");
-    ReachabilityProbe::isReachable(QStringLiteral("-f"), program, 10000);
+    QCOMPARE(probe(program, QStringLiteral("-f"), 10000), 0);
     QFile file(out);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("-c|2|-W|1|--|-f|"));
+}
+
+void TestUpdateLogic::probeWithoutHostFailsWithoutRunningPing()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString marker = dir.filePath("ran");
+    const QString program = writeScript(dir, "ping", "touch '" + marker.toUtf8() + "'\necho ttl=1\n");
+    QCOMPARE(probe(program, QString(), 10000), 0);
+    QVERIFY(!QFile::exists(marker));
+}
+
+void TestUpdateLogic::systemPingReachesLoopback()
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("ping")).isEmpty())
+        QSKIP("no ping on this machine");
+    QCOMPARE(probe(QStringLiteral("ping"), QStringLiteral("127.0.0.1"), 30000), 1);
+    QCOMPARE(probe(QStringLiteral("ping"), QStringLiteral("no-such-host.invalid"), 30000), 0);
 }
 
 QTEST_GUILESS_MAIN(TestUpdateLogic)
