@@ -163,4 +163,45 @@ std::vector<std::string> FanLabels(ChipClass chipClass, const std::vector<Featur
     return labels;
 }
 
+std::vector<ComposedSensor> ComposeSensors(const std::vector<ChipDescription>& chips)
+{
+    std::vector<size_t> order(chips.size());
+    for (size_t i = 0; i < order.size(); ++i) {
+        order[i] = i;
+    }
+    const auto rank = [&chips](size_t nIndex) {
+        const ChipDescription& chip = chips[nIndex];
+        if (ClassifyChip(chip.strPrefix) != ChipClass::Gpu) {
+            return 0;
+        }
+        return chip.strPrefix == "i915" || chip.strPrefix == "xe" ? 1 : 2;
+    };
+    std::stable_sort(order.begin(), order.end(), [&rank](size_t a, size_t b) { return rank(a) < rank(b); });
+
+    bool bNamedCpuFan = false;
+    for (const ChipDescription& chip : chips) {
+        if (ClassifyChip(chip.strPrefix) == ChipClass::Gpu) {
+            continue;
+        }
+        for (const Feature& fan : chip.fans) {
+            bNamedCpuFan = bNamedCpuFan || NamesCpu(fan.strLabel);
+        }
+    }
+
+    std::vector<ComposedSensor> sensors;
+    sensors.reserve(chips.size());
+    for (const size_t nIndex : order) {
+        const ChipDescription& chip = chips[nIndex];
+        const ChipClass chipClass = ClassifyChip(chip.strPrefix);
+        ComposedSensor sensor;
+        sensor.nChip = nIndex;
+        sensor.bGpu = chipClass == ChipClass::Gpu;
+        sensor.strName = SensorName(chipClass, chip.strChip);
+        sensor.temperatureLabels = TemperatureLabels(chipClass, chip.strPrefix, chip.temperatures);
+        sensor.fanLabels = FanLabels(chipClass, chip.fans, bNamedCpuFan);
+        sensors.push_back(std::move(sensor));
+    }
+    return sensors;
+}
+
 } // namespace hwmonlabels

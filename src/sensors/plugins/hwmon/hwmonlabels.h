@@ -44,6 +44,29 @@ bool NamesCpu(const std::string& strLabel);
 std::vector<std::string> FanLabels(ChipClass chipClass, const std::vector<Feature>& features,
                                    bool bSystemHasNamedCpuFan);
 
+// One detected chip, as the source found it.
+struct ChipDescription
+{
+    std::string strPrefix; // driver name, "coretemp"
+    std::string strChip;   // full chip name, "coretemp-isa-0000"
+    std::vector<Feature> temperatures;
+    std::vector<Feature> fans;
+};
+
+// One sensor as offered to the reader.
+struct ComposedSensor
+{
+    size_t nChip = 0; // index into the descriptions
+    bool bGpu = false;
+    std::string strName;
+    std::vector<std::string> temperatureLabels; // slot order
+    std::vector<std::string> fanLabels;         // slot order
+};
+
+// Orders the chips (GPUs last, integrated before discrete, so the last GPU
+// found is the discrete one) and composes names and labels.
+std::vector<ComposedSensor> ComposeSensors(const std::vector<ChipDescription>& chips);
+
 // Case-insensitive containment on ASCII letters.
 bool ContainsNoCase(const std::string& strText, const std::string& strNeedle);
 

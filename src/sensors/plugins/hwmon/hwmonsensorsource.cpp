@@ -15,6 +15,7 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,8 +28,6 @@
 #include <vector>
 
 namespace {
-
-using hwmonlabels::ChipClass;
 
 constexpr int32_t kSensorsInitFailed = 2001;
 constexpr size_t kMaxSensors = 4096;
@@ -109,7 +108,7 @@ std::string* g_pParseErrors = nullptr;
 void CollectParseError(const char* pszError, const char* pszFile, int nLine)
 {
     if (g_pParseErrors && g_pParseErrors->size() < 4096) {
-        *g_pParseErrors += std::string(pszFile ? pszFile : "sensors configuration") + ":" +
+        *g_pParseErrors += std::string(pszFile ? pszFile : "") + ":" +
                            std::to_string(nLine) + ": " + (pszError ? pszError : "error") + "\n";
     }
 }
@@ -180,6 +179,16 @@ std::string FeatureLabel(const sensors_chip_name* pChip, const sensors_feature* 
     return strLabel;
 }
 
+bool IsRegularFile(const char* pszPath)
+{
+    struct stat info;
+    return stat(pszPath, &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// Loads libsensors with the user's configuration. Mistakes in it are
+// reported and libsensors goes on with the rest; when it cannot start with
+// the configuration at all, it starts without one, so that the drivers'
+// own labels still give readings.
 bool LoadSensorsConfiguration(State& state)
 {
     std::string parseErrors;
@@ -192,28 +201,34 @@ bool LoadSensorsConfiguration(State& state)
     const char* pszConfig = getenv("VARNOKS_SENSORS_CONFIG");
     int nResult = 0;
     if (pszConfig && *pszConfig) {
-        FILE* pFile = fopen(pszConfig, "re");
+        // Only a regular file: the configuration scanner gives up the whole
+        // process on a read error.
+        FILE* pFile = IsRegularFile(pszConfig) ? fopen(pszConfig, "re") : nullptr;
         if (pFile) {
             nResult = sensors_init(pFile);
             fclose(pFile);
         } else {
             AddDiagnostic(state, std::string("Sensors configuration ") + pszConfig + " cannot be read");
-            nResult = -SENSORS_ERR_PARSE;
+            nResult = -SENSORS_ERR_ACCESS_R;
         }
     } else {
         nResult = sensors_init(nullptr);
     }
-    if (nResult != 0) {
-        // A broken configuration must not cost the user the readings: go on
-        // with the drivers' own labels.
-        std::string strReason = sensors_strerror(nResult);
-        AddDiagnostic(state, "Sensors configuration unusable (" + strReason + "), using none");
-        size_t nStart = 0;
-        while (nStart < parseErrors.size()) {
-            const size_t nEnd = parseErrors.find('\n', nStart);
-            AddDiagnostic(state, "Sensors configuration: " + parseErrors.substr(nStart, nEnd - nStart));
-            nStart = nEnd == std::string::npos ? parseErrors.size() : nEnd + 1;
+    const std::string strConfigName = pszConfig && *pszConfig ? pszConfig : "sensors configuration";
+    size_t nStart = 0;
+    while (nStart < parseErrors.size()) {
+        const size_t nEnd = parseErrors.find('\n', nStart);
+        std::string strLine = parseErrors.substr(nStart, nEnd - nStart);
+        if (strLine.compare(0, 1, ":") == 0) {
+            strLine = strConfigName + strLine; // the scanner did not know the file's name
         }
+        AddDiagnostic(state, "Sensors configuration: " + strLine);
+        nStart = nEnd == std::string::npos ? parseErrors.size() : nEnd + 1;
+    }
+    g_pParseErrors = nullptr;
+    if (nResult != 0) {
+        const std::string strReason = sensors_strerror(nResult);
+        AddDiagnostic(state, "Sensors configuration unusable (" + strReason + "), reading without it");
         sensors_cleanup();
         FILE* pEmpty = fopen("/dev/null", "re");
         nResult = pEmpty ? sensors_init(pEmpty) : -SENSORS_ERR_KERNEL;
@@ -225,29 +240,25 @@ bool LoadSensorsConfiguration(State& state)
             sensors_cleanup();
         }
     }
-    g_pParseErrors = nullptr;
     return nResult == 0;
 }
 
 void AddSensorsChips(State& state)
 {
-    struct ChipFeatures
-    {
-        const sensors_chip_name* pChip;
-        ChipClass chipClass;
-        std::vector<hwmonlabels::Feature> temperatures;
-        std::vector<int> temperatureInputs;
-        std::vector<hwmonlabels::Feature> fans;
-        std::vector<int> fanInputs;
-    };
-    std::vector<ChipFeatures> chips;
+    std::vector<const sensors_chip_name*> chipNames;
+    std::vector<hwmonlabels::ChipDescription> descriptions;
+    std::vector<std::vector<int>> temperatureInputs;
+    std::vector<std::vector<int>> fanInputs;
     int nChip = 0;
     while (const sensors_chip_name* pChip = sensors_get_detected_chips(nullptr, &nChip)) {
-        if (chips.size() >= kMaxSensors) {
+        if (descriptions.size() >= kMaxSensors) {
             break;
         }
-        ChipFeatures chip{pChip, hwmonlabels::ClassifyChip(pChip->prefix ? pChip->prefix : ""), {}, {}, {},
-                          {}};
+        hwmonlabels::ChipDescription description;
+        description.strPrefix = pChip->prefix ? pChip->prefix : "";
+        description.strChip = ChipText(pChip);
+        std::vector<int> temperatures;
+        std::vector<int> fans;
         int nFeature = 0;
         while (const sensors_feature* pFeature = sensors_get_features(pChip, &nFeature)) {
             const bool bTemperature = pFeature->type == SENSORS_FEATURE_TEMP;
@@ -260,66 +271,42 @@ void AddSensorsChips(State& state)
             if (!pInput || !(pInput->flags & SENSORS_MODE_R)) {
                 continue;
             }
-            hwmonlabels::Feature feature{pFeature->name ? pFeature->name : "", FeatureLabel(pChip, pFeature)};
-            std::vector<hwmonlabels::Feature>& list = bTemperature ? chip.temperatures : chip.fans;
-            std::vector<int>& inputs = bTemperature ? chip.temperatureInputs : chip.fanInputs;
+            std::vector<hwmonlabels::Feature>& list =
+                bTemperature ? description.temperatures : description.fans;
+            std::vector<int>& inputs = bTemperature ? temperatures : fans;
             if (list.size() < VARNOKS_READING_SLOTS) {
-                list.push_back(feature);
+                list.push_back({pFeature->name ? pFeature->name : "", FeatureLabel(pChip, pFeature)});
                 inputs.push_back(pInput->number);
             }
         }
-        chips.push_back(std::move(chip));
+        chipNames.push_back(pChip);
+        descriptions.push_back(std::move(description));
+        temperatureInputs.push_back(std::move(temperatures));
+        fanInputs.push_back(std::move(fans));
     }
 
-    // GPUs go last, so that a discrete card found after an integrated one is
-    // the one whose temperature is shown.
-    std::stable_sort(chips.begin(), chips.end(), [](const ChipFeatures& a, const ChipFeatures& b) {
-        const auto rank = [](const ChipFeatures& chip) {
-            if (chip.chipClass != ChipClass::Gpu) {
-                return 0;
-            }
-            const std::string prefix = chip.pChip->prefix ? chip.pChip->prefix : "";
-            return prefix == "i915" || prefix == "xe" ? 1 : 2;
-        };
-        return rank(a) < rank(b);
-    });
-
-    bool bNamedCpuFan = false;
-    for (const ChipFeatures& chip : chips) {
-        if (chip.chipClass == ChipClass::Gpu) {
-            continue;
-        }
-        for (const hwmonlabels::Feature& fan : chip.fans) {
-            bNamedCpuFan = bNamedCpuFan || hwmonlabels::NamesCpu(fan.strLabel);
-        }
-    }
-
-    for (const ChipFeatures& chip : chips) {
+    for (const hwmonlabels::ComposedSensor& composed : hwmonlabels::ComposeSensors(descriptions)) {
         Sensor sensor;
-        sensor.pChip = chip.pChip;
-        sensor.name = hwmonlabels::SensorName(chip.chipClass, ChipText(chip.pChip));
-        if (chip.chipClass == ChipClass::Gpu) {
-            const std::string strDevice = PciDeviceFolder(chip.pChip);
+        sensor.pChip = chipNames[composed.nChip];
+        sensor.name = composed.strName;
+        if (composed.bGpu) {
+            const std::string strDevice = PciDeviceFolder(sensor.pChip);
             if (!strDevice.empty()) {
                 sensor.runtimeStatusPath = strDevice + "/power/runtime_status";
             }
         }
-        const std::vector<std::string> temperatureLabels = hwmonlabels::TemperatureLabels(
-            chip.chipClass, chip.pChip->prefix ? chip.pChip->prefix : "", chip.temperatures);
-        for (size_t i = 0; i < temperatureLabels.size(); ++i) {
+        for (size_t i = 0; i < composed.temperatureLabels.size(); ++i) {
             Reading reading;
-            reading.label = temperatureLabels[i];
+            reading.label = composed.temperatureLabels[i];
             reading.pszUnit = kCelsius;
-            reading.nSubfeature = chip.temperatureInputs[i];
+            reading.nSubfeature = temperatureInputs[composed.nChip][i];
             sensor.temperatures.push_back(reading);
         }
-        const std::vector<std::string> fanLabels =
-            hwmonlabels::FanLabels(chip.chipClass, chip.fans, bNamedCpuFan);
-        for (size_t i = 0; i < fanLabels.size(); ++i) {
+        for (size_t i = 0; i < composed.fanLabels.size(); ++i) {
             Reading reading;
-            reading.label = fanLabels[i];
+            reading.label = composed.fanLabels[i];
             reading.pszUnit = kRpm;
-            reading.nSubfeature = chip.fanInputs[i];
+            reading.nSubfeature = fanInputs[composed.nChip][i];
             sensor.fans.push_back(reading);
         }
         state.sensors.push_back(std::move(sensor));

@@ -1,0 +1,222 @@
+#include "fakesensorsource.h"
+#include "hwmonlabels.h"
+
+#include "sensors/sensorsearch.h"
+
+#include <QtTest>
+
+namespace {
+
+// Parses "chip: t=Label,Label; f=Label || chip2: ..." into chip descriptions.
+// A label "-" stands for a feature without a label (the label is its name).
+std::vector<hwmonlabels::ChipDescription> ParseMachine(const QString& strMachine)
+{
+    std::vector<hwmonlabels::ChipDescription> chips;
+    for (const QString& strChip : strMachine.split(QStringLiteral("||"), Qt::SkipEmptyParts)) {
+        const int nColon = strChip.indexOf(QLatin1Char(':'));
+        hwmonlabels::ChipDescription chip;
+        chip.strChip = strChip.left(nColon).trimmed().toStdString();
+        chip.strPrefix = chip.strChip.substr(0, chip.strChip.find('-'));
+        for (const QString& strPart : strChip.mid(nColon + 1).split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            const QString strTrimmed = strPart.trimmed();
+            const bool bFan = strTrimmed.startsWith(QLatin1String("f="));
+            std::vector<hwmonlabels::Feature>& list = bFan ? chip.fans : chip.temperatures;
+            const QStringList labels = strTrimmed.mid(2).split(QLatin1Char(','));
+            for (int i = 0; i < labels.size(); ++i) {
+                const std::string strName = (bFan ? "fan" : "temp") + std::to_string(i + 1);
+                const QString strLabel = labels[i].trimmed();
+                list.push_back({strName, strLabel == QLatin1String("-") ? strName : strLabel.toStdString()});
+            }
+        }
+        chips.push_back(chip);
+    }
+    return chips;
+}
+
+// Offers the composed sensors through the fake source, as the plugin would.
+void Offer(const std::vector<hwmonlabels::ComposedSensor>& composed)
+{
+    QVector<FakeSensor> sensors;
+    for (const hwmonlabels::ComposedSensor& sensor : composed) {
+        FakeSensor fake;
+        fake.name = QByteArray::fromStdString(sensor.strName);
+        for (size_t i = 0; i < sensor.temperatureLabels.size(); ++i) {
+            fake.readings.append({VARNOKS_READING_TEMPERATURE, int(i),
+                                  QByteArray::fromStdString(sensor.temperatureLabels[i]),
+                                  "\xb0"
+                                  "C",
+                                  45.0, true, true});
+        }
+        for (size_t i = 0; i < sensor.fanLabels.size(); ++i) {
+            fake.readings.append({VARNOKS_READING_FAN, int(i), QByteArray::fromStdString(sensor.fanLabels[i]),
+                                  "RPM", 900.0, true, true});
+        }
+        sensors.append(fake);
+    }
+    FakeSensorSource::Instance().Reset(sensors);
+}
+
+// "sensor name / label" of a chosen temperature or fan, "none" when not found.
+QString Describe(const SensorLocator& locator, int nKind)
+{
+    if (!locator.IsFound()) {
+        return QStringLiteral("none");
+    }
+    const SensorEntryPoints api = FakeSensorSource::Instance().EntryPoints();
+    return QuerySensorName(api, locator.nSensor) + QStringLiteral(" / ") +
+           QuerySensorReading(api, nKind, locator.nSensor, locator.nSlot).strLabel;
+}
+
+} // namespace
+
+class TestHwmonLabels : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void searchPicksTheRightReadingsOnCommonHardware_data();
+    void searchPicksTheRightReadingsOnCommonHardware();
+    void eachGpuCarriesOneGpuTemperatureAndNoCpuLabel_data();
+    void eachGpuCarriesOneGpuTemperatureAndNoCpuLabel();
+};
+
+void TestHwmonLabels::searchPicksTheRightReadingsOnCommonHardware_data()
+{
+    QTest::addColumn<QString>("machine");
+    QTest::addColumn<QString>("cpu");
+    QTest::addColumn<QString>("gpu");
+    QTest::addColumn<QString>("fan");
+
+    QTest::newRow("intel desktop, board fans unlabelled")
+        << "nct6798-isa-0290: t=SYSTIN,CPUTIN,AUXTIN0; f=-,- || "
+           "coretemp-isa-0000: t=Package id 0,Core 0,Core 4"
+        << "CPU [coretemp-isa-0000] DTS / CPU Package id 0"
+        << "none"
+        << "none";
+    QTest::newRow("fan labelled in the sensors configuration")
+        << "coretemp-isa-0000: t=Core 0,Package id 0 || nct6798-isa-0290: t=CPUTIN; f=Chassis,CPU Fan,Pump"
+        << "CPU [coretemp-isa-0000] DTS / CPU Package id 0"
+        << "none"
+        << "[nct6798-isa-0290] / CPU Fan";
+    QTest::newRow("older coretemp physical id") << "coretemp-isa-0000: t=Core 0,Physical id 0"
+                                                << "CPU [coretemp-isa-0000] DTS / CPU Package (Physical id 0)"
+                                                << "none"
+                                                << "none";
+    QTest::newRow("two sockets keep the first package")
+        << "coretemp-isa-0000: t=Package id 0 || coretemp-isa-0001: t=Package id 1"
+        << "CPU [coretemp-isa-0000] DTS / CPU Package id 0"
+        << "none"
+        << "none";
+    QTest::newRow("amd tctl") << "k10temp-pci-00c3: t=Tctl,Tccd1,Tccd2"
+                              << "CPU [k10temp-pci-00c3] DTS / CPU Tctl"
+                              << "none"
+                              << "none";
+    QTest::newRow("amd with tdie prefers the die") << "k10temp-pci-00c3: t=Tctl,Tdie,Tccd1"
+                                                   << "CPU [k10temp-pci-00c3] DTS / CPU Tdie"
+                                                   << "none"
+                                                   << "none";
+    QTest::newRow("zenpower") << "zenpower-pci-00c3: t=Tdie,Tctl,Tccd1"
+                              << "CPU [zenpower-pci-00c3] DTS / CPU Tdie"
+                              << "none"
+                              << "none";
+    QTest::newRow("amd ccd only") << "k10temp-pci-00c3: t=Tccd1"
+                                  << "CPU [k10temp-pci-00c3] DTS / CPU Tccd1"
+                                  << "none"
+                                  << "none";
+    QTest::newRow("raspberry pi") << "cpu_thermal-virtual-0: t=-"
+                                  << "CPU [cpu_thermal-virtual-0] DTS / CPU Temperature (temp1)"
+                                  << "none"
+                                  << "none";
+    QTest::newRow("board only falls back to CPUTIN") << "it8728-isa-0a30: t=-,CPUTIN"
+                                                     << "[it8728-isa-0a30] / CPUTIN"
+                                                     << "none"
+                                                     << "none";
+    QTest::newRow("amdgpu edge, not junction or memory")
+        << "amdgpu-pci-0300: t=junction,edge,mem; f=- || k10temp-pci-00c3: t=Tctl"
+        << "CPU [k10temp-pci-00c3] DTS / CPU Tctl"
+        << "GPU [amdgpu-pci-0300] / GPU Temperature"
+        << "none";
+    QTest::newRow("gpu fan labelled cpu is still no cpu fan") << "amdgpu-pci-0300: t=edge; f=CPU Fan"
+                                                              << "none"
+                                                              << "GPU [amdgpu-pci-0300] / GPU Temperature"
+                                                              << "none";
+    QTest::newRow("discrete gpu after the integrated one") << "nouveau-pci-0100: t=- || i915-pci-0010: t=-"
+                                                           << "none"
+                                                           << "GPU [nouveau-pci-0100] / GPU Temperature"
+                                                           << "none";
+    QTest::newRow("xe package") << "xe-pci-0300: t=vram,pkg"
+                                << "none"
+                                << "GPU [xe-pci-0300] / GPU Temperature"
+                                << "none";
+    QTest::newRow("dell laptop processor fan")
+        << "dell_smm-virtual-0: t=CPU,Ambient; f=Processor Fan,Video Fan || coretemp-isa-0000: t=Package id 0"
+        << "CPU [coretemp-isa-0000] DTS / CPU Package id 0"
+        << "none"
+        << "[dell_smm-virtual-0] / CPU Processor Fan";
+    QTest::newRow("thinkpad with its only fan") << "thinkpad-isa-0000: t=CPU,GPU; f=-"
+                                                << "[thinkpad-isa-0000] / CPU"
+                                                << "none"
+                                                << "[thinkpad-isa-0000] / CPU Fan (fan1)";
+    QTest::newRow("laptop with two unlabelled fans") << "thinkpad-isa-0000: f=-,-"
+                                                     << "none"
+                                                     << "none"
+                                                     << "none";
+    QTest::newRow("a named cpu fan beats the laptop's only fan")
+        << "nct6775-isa-0290: f=CPU_FAN || thinkpad-isa-0000: f=-"
+        << "none"
+        << "none"
+        << "[nct6775-isa-0290] / CPU_FAN";
+    QTest::newRow("board chip with one fan is not a laptop") << "nct6775-isa-0290: f=-"
+                                                             << "none"
+                                                             << "none"
+                                                             << "none";
+}
+
+void TestHwmonLabels::searchPicksTheRightReadingsOnCommonHardware()
+{
+    QFETCH(QString, machine);
+    QFETCH(QString, cpu);
+    QFETCH(QString, gpu);
+    QFETCH(QString, fan);
+
+    Offer(hwmonlabels::ComposeSensors(ParseMachine(machine)));
+    const SensorSearchResult result = SearchSensorReadings(FakeSensorSource::Instance().EntryPoints());
+    QCOMPARE(Describe(result.cpuTemperature, VARNOKS_READING_TEMPERATURE), cpu);
+    QCOMPARE(Describe(result.gpuTemperature, VARNOKS_READING_TEMPERATURE), gpu);
+    QCOMPARE(Describe(result.cpuFan, VARNOKS_READING_FAN), fan);
+}
+
+void TestHwmonLabels::eachGpuCarriesOneGpuTemperatureAndNoCpuLabel_data()
+{
+    QTest::addColumn<QString>("chip");
+    QTest::addColumn<int>("mainSlot");
+
+    QTest::newRow("amdgpu") << "amdgpu-pci-0300: t=edge,junction,mem; f=-" << 0;
+    QTest::newRow("amdgpu edge later") << "amdgpu-pci-0300: t=mem,junction,edge" << 2;
+    QTest::newRow("radeon") << "radeon-pci-0100: t=-" << 0;
+    QTest::newRow("driver label says Temperature") << "nouveau-pci-0100: t=-,Temperature,cpu" << 0;
+    QTest::newRow("config labels cpu on a gpu")
+        << "amdgpu-pci-0300: t=edge,CPU hot spot; f=CPU,Processor" << 0;
+}
+
+void TestHwmonLabels::eachGpuCarriesOneGpuTemperatureAndNoCpuLabel()
+{
+    QFETCH(QString, chip);
+    QFETCH(int, mainSlot);
+
+    const std::vector<hwmonlabels::ComposedSensor> composed = hwmonlabels::ComposeSensors(ParseMachine(chip));
+    QCOMPARE(composed.size(), size_t(1));
+    const hwmonlabels::ComposedSensor& sensor = composed.front();
+    QVERIFY(sensor.bGpu);
+    for (int i = 0; i < int(sensor.temperatureLabels.size()); ++i) {
+        const QString strLabel = QString::fromStdString(sensor.temperatureLabels[i]);
+        QVERIFY2(!strLabel.contains(QLatin1String("CPU"), Qt::CaseInsensitive), qPrintable(strLabel));
+        QCOMPARE(strLabel.contains(QLatin1String("GPU Temperature"), Qt::CaseInsensitive), i == mainSlot);
+    }
+    for (const std::string& strFan : sensor.fanLabels) {
+        QVERIFY2(!hwmonlabels::NamesCpu(strFan), strFan.c_str());
+    }
+}
+
+QTEST_GUILESS_MAIN(TestHwmonLabels)
+#include "tst_hwmonlabels.moc"
