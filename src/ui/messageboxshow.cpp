@@ -1,0 +1,36 @@
+#include "ui/messageboxshow.h"
+
+#include <QAbstractButton>
+#include <QPointer>
+
+MessageBoxShow::MessageBoxShow(QObject* parent, QMessageBox::Icon icon) : QObject(parent), m_icon(icon) {}
+
+int MessageBoxShow::showConfirmCancel(const QString& strTitle, const QString& strText)
+{
+    return showBox(strTitle, strText, QMessageBox::Ok | QMessageBox::Cancel);
+}
+
+int MessageBoxShow::showConfirm(const QString& strTitle, const QString& strText)
+{
+    return showBox(strTitle, strText, QMessageBox::Ok);
+}
+
+int MessageBoxShow::showBox(const QString& strTitle, const QString& strText,
+                            QMessageBox::StandardButtons buttons)
+{
+    // On the heap and watched: the modal loop runs every kind of event, and
+    // should the parent go away meanwhile it takes the box with it.
+    QPointer<QMessageBox> box =
+        new QMessageBox(m_icon, strTitle, strText, buttons, qobject_cast<QWidget*>(parent()),
+                        Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint);
+    box->setAttribute(Qt::WA_QuitOnClose, false);
+    box->button(QMessageBox::Ok)->setText(tr("确定"));
+    if (buttons.testFlag(QMessageBox::Cancel))
+        box->button(QMessageBox::Cancel)->setText(tr("取消"));
+
+    const int result = box->exec();
+    if (!box)
+        return QMessageBox::Cancel; // torn down with its parent: not a confirmation
+    delete box;
+    return result;
+}

@@ -1,0 +1,184 @@
+// The shared question box: buttons, captions per language, the code returned
+// for every way of closing it, and that closing it never ends the program.
+#include "ui/messageboxshow.h"
+
+#include "modalanswer.h"
+
+#include <QPushButton>
+#include <QTest>
+#include <QTranslator>
+
+namespace {
+
+struct Seen
+{
+    bool answered = false;
+    QString title;
+    QString text;
+    QStringList captions;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QWidget* parent = nullptr;
+    Qt::WindowFlags flags;
+    bool quitOnClose = true;
+};
+
+enum class Answer
+{
+    Ok,
+    Cancel,
+    Escape,
+    Close
+};
+
+// Records what the box shows, then closes it the chosen way.
+void answerBox(Seen* seen, Answer answer)
+{
+    answerNextModal([seen, answer](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (!box) {
+            modal->close();
+            return;
+        }
+        seen->answered = true;
+        seen->title = box->windowTitle();
+        seen->text = box->text();
+        seen->icon = box->icon();
+        seen->parent = box->parentWidget();
+        seen->flags = box->windowFlags();
+        seen->quitOnClose = box->testAttribute(Qt::WA_QuitOnClose);
+        for (QAbstractButton* button : box->buttons())
+            seen->captions << button->text();
+        seen->captions.sort();
+        switch (answer) {
+        case Answer::Ok:
+            box->button(QMessageBox::Ok)->click();
+            break;
+        case Answer::Cancel:
+            box->button(QMessageBox::Cancel)->click();
+            break;
+        case Answer::Escape:
+            QTest::keyClick(box, Qt::Key_Escape);
+            break;
+        case Answer::Close:
+            box->close();
+            break;
+        }
+    });
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Answer)
+
+class TestMessageBoxShow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void everyWayOfClosingGivesItsCode_data();
+    void everyWayOfClosingGivesItsCode();
+    void boxShowsWhatTheCallerAsked();
+    void captionsFollowTheInstalledLanguage_data();
+    void captionsFollowTheInstalledLanguage();
+    void closingTheLastVisibleBoxKeepsTheProgramRunning();
+};
+
+void TestMessageBoxShow::everyWayOfClosingGivesItsCode_data()
+{
+    QTest::addColumn<bool>("withCancel");
+    QTest::addColumn<Answer>("answer");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("two buttons, confirm") << true << Answer::Ok << int(QMessageBox::Ok);
+    QTest::newRow("two buttons, cancel") << true << Answer::Cancel << int(QMessageBox::Cancel);
+    QTest::newRow("two buttons, escape") << true << Answer::Escape << int(QMessageBox::Cancel);
+    QTest::newRow("two buttons, title-bar close") << true << Answer::Close << int(QMessageBox::Cancel);
+    QTest::newRow("one button, confirm") << false << Answer::Ok << int(QMessageBox::Ok);
+    QTest::newRow("one button, escape") << false << Answer::Escape << int(QMessageBox::Ok);
+}
+
+void TestMessageBoxShow::everyWayOfClosingGivesItsCode()
+{
+    QFETCH(bool, withCancel);
+    QFETCH(Answer, answer);
+    QFETCH(int, expected);
+
+    QWidget owner;
+    MessageBoxShow box(&owner, QMessageBox::Question);
+    Seen seen;
+    answerBox(&seen, answer);
+    const int result = withCancel ? box.showConfirmCancel(QStringLiteral("t"), QStringLiteral("m"))
+                                  : box.showConfirm(QStringLiteral("t"), QStringLiteral("m"));
+    QVERIFY(seen.answered);
+    QCOMPARE(result, expected);
+    QCOMPARE(seen.captions.size(), withCancel ? 2 : 1);
+    // Ok is 1024, Cancel 4194304: callers compare with these numbers.
+    QCOMPARE(int(QMessageBox::Ok), 1024);
+    QCOMPARE(int(QMessageBox::Cancel), 4194304);
+}
+
+void TestMessageBoxShow::boxShowsWhatTheCallerAsked()
+{
+    QWidget owner;
+    MessageBoxShow box(&owner, QMessageBox::Warning);
+    Seen seen;
+    answerBox(&seen, Answer::Cancel);
+    box.showConfirmCancel(QStringLiteral("温馨提示"), QStringLiteral("您确认要退出程序？"));
+
+    QVERIFY(seen.answered);
+    QCOMPARE(seen.title, QStringLiteral("温馨提示"));
+    QCOMPARE(seen.text, QStringLiteral("您确认要退出程序？"));
+    QCOMPARE(seen.icon, QMessageBox::Warning);
+    QCOMPARE(seen.parent, &owner);
+    QCOMPARE(int(seen.flags & 0x1ff), 0x103); // dialog, fixed size
+    QVERIFY(!seen.quitOnClose);
+}
+
+void TestMessageBoxShow::captionsFollowTheInstalledLanguage_data()
+{
+    QTest::addColumn<QString>("catalogue");
+    QTest::addColumn<QStringList>("captions");
+    QTest::newRow("none") << QString() << QStringList{QStringLiteral("取消"), QStringLiteral("确定")};
+    QTest::newRow("zh_CN") << ":/zh_CN.qm" << QStringList{QStringLiteral("取消"), QStringLiteral("确定")};
+    QTest::newRow("zh_TW") << ":/zh_TW.qm" << QStringList{QStringLiteral("取消"), QStringLiteral("確定")};
+    QTest::newRow("eg_EN") << ":/eg_EN.qm"
+                           << QStringList{QStringLiteral("Cancel"), QStringLiteral("Confirm")};
+}
+
+void TestMessageBoxShow::captionsFollowTheInstalledLanguage()
+{
+    QFETCH(QString, catalogue);
+    QFETCH(QStringList, captions);
+
+    QTranslator translator;
+    if (!catalogue.isEmpty()) {
+        QVERIFY(translator.load(catalogue, QString(), QString(), QString()));
+        QCoreApplication::installTranslator(&translator);
+    }
+    QWidget owner;
+    MessageBoxShow box(&owner, QMessageBox::Question);
+    Seen seen;
+    answerBox(&seen, Answer::Ok);
+    box.showConfirmCancel(QStringLiteral("t"), QStringLiteral("m"));
+    QCoreApplication::removeTranslator(&translator);
+
+    QVERIFY(seen.answered);
+    QCOMPARE(seen.captions, captions);
+}
+
+void TestMessageBoxShow::closingTheLastVisibleBoxKeepsTheProgramRunning()
+{
+    QVERIFY(QApplication::quitOnLastWindowClosed());
+    Seen seen;
+    const int exitCode = runInApplicationLoop([&seen]() {
+        // No owner and no other window: the box is the only visible window.
+        MessageBoxShow box(nullptr, QMessageBox::Information);
+        answerBox(&seen, Answer::Close);
+        box.showConfirm(QStringLiteral("t"), QStringLiteral("m"));
+    });
+    QVERIFY(seen.answered);
+    QCOMPARE(seen.parent, nullptr);
+    QCOMPARE(exitCode, 42);
+}
+
+QTEST_MAIN(TestMessageBoxShow)
+#include "tst_messageboxshow.moc"
