@@ -6,20 +6,80 @@ namespace {
 
 struct KeywordWeight
 {
-    const char* pszKeyword;
+    const char* pszKeyword; // lower case
     int nWeight;
 };
 
 // Keywords of a CPU temperature label and their weights; a label scores the
 // highest weight among the keywords it contains.
 constexpr KeywordWeight kCpuTemperatureKeywords[] = {
-    {"CPU", 0},  {"Core", 1}, {"Cores", 2},    {"verage", 3},
-    {"Tdie", 4}, {"Die", 8},  {"Package", 10}, {"Tctl", 11},
+    {"cpu", 0},  {"core", 1}, {"cores", 2},    {"verage", 3},
+    {"tdie", 4}, {"die", 8},  {"package", 10}, {"tctl", 11},
 };
 
-bool ContainsNoCase(const QString& strText, const char* pszNeedle)
+// A Latin-1 text folded to lower case. The keywords are ASCII, and no
+// Latin-1 letter outside ASCII folds to an ASCII one, so folding only A-Z
+// compares exactly as a case-insensitive Unicode comparison would.
+class FoldedText
 {
-    return strText.contains(QLatin1String(pszNeedle), Qt::CaseInsensitive);
+public:
+    FoldedText(const char* pText, size_t nMax)
+    {
+        const size_t nLength = strnlen(pText, qMin(nMax, sizeof(m_text) - 1));
+        for (size_t i = 0; i < nLength; ++i) {
+            const char c = pText[i];
+            m_text[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        }
+        m_text[nLength] = '\0';
+    }
+    explicit FoldedText(const QString& strText) : FoldedText(Latin1(strText).constData(), sizeof(m_text) - 1)
+    {
+    }
+
+    bool Contains(const char* pszLowerNeedle) const { return std::strstr(m_text, pszLowerNeedle) != nullptr; }
+
+private:
+    static QByteArray Latin1(const QString& strText)
+    {
+        // Characters outside Latin-1 become '?', which no keyword contains.
+        return strText.toLatin1();
+    }
+
+    // Large enough for the longest field searched (the unit).
+    char m_text[VARNOKS_READING_UNIT_SIZE + 1];
+};
+
+int ScoreFolded(const FoldedText& label, const FoldedText& sensorName)
+{
+    if (!label.Contains("cpu")) {
+        return -1;
+    }
+    int nScore = -1;
+    for (const KeywordWeight& keyword : kCpuTemperatureKeywords) {
+        if (keyword.nWeight > nScore && label.Contains(keyword.pszKeyword)) {
+            nScore = keyword.nWeight;
+        }
+    }
+    if (sensorName.Contains("cpu")) {
+        if (sensorName.Contains("dts")) {
+            nScore += 300;
+        } else if (sensorName.Contains("enhanced")) {
+            nScore += 200;
+        } else {
+            nScore += 100;
+        }
+    }
+    return nScore;
+}
+
+bool IsGpuTemperatureFolded(const FoldedText& label)
+{
+    return !label.Contains("cpu") && label.Contains("gpu temperature");
+}
+
+bool IsCpuFanFolded(const FoldedText& label, const FoldedText& unit)
+{
+    return label.Contains("cpu") && unit.Contains("rpm");
 }
 
 QString DecodeField(const char* pField, size_t nSize)
@@ -55,35 +115,17 @@ QString QuerySensorName(const SensorEntryPoints& api, int nSensor)
 
 int CpuTemperatureScore(const QString& strLabel, const QString& strSensorName)
 {
-    if (!ContainsNoCase(strLabel, "CPU")) {
-        return -1;
-    }
-    int nScore = -1;
-    for (const KeywordWeight& keyword : kCpuTemperatureKeywords) {
-        if (keyword.nWeight > nScore && ContainsNoCase(strLabel, keyword.pszKeyword)) {
-            nScore = keyword.nWeight;
-        }
-    }
-    if (ContainsNoCase(strSensorName, "CPU")) {
-        if (ContainsNoCase(strSensorName, "DTS")) {
-            nScore += 300;
-        } else if (ContainsNoCase(strSensorName, "Enhanced")) {
-            nScore += 200;
-        } else {
-            nScore += 100;
-        }
-    }
-    return nScore;
+    return ScoreFolded(FoldedText(strLabel), FoldedText(strSensorName));
 }
 
 bool IsGpuTemperatureLabel(const QString& strLabel)
 {
-    return !ContainsNoCase(strLabel, "CPU") && ContainsNoCase(strLabel, "GPU Temperature");
+    return IsGpuTemperatureFolded(FoldedText(strLabel));
 }
 
 bool IsCpuFanReading(const QString& strLabel, const QString& strUnit)
 {
-    return ContainsNoCase(strLabel, "CPU") && ContainsNoCase(strUnit, "RPM");
+    return IsCpuFanFolded(FoldedText(strLabel), FoldedText(strUnit));
 }
 
 SensorSearchResult SearchSensorReadings(const SensorEntryPoints& api)
@@ -92,26 +134,33 @@ SensorSearchResult SearchSensorReadings(const SensorEntryPoints& api)
     // A source that claims more sensors than any machine has is cut short,
     // so that the search always ends.
     const int nCount = qMin(api.count(), kMaxSearchedSensors);
+    VarnoksSensorReading record;
     for (int nSensor = 0; nSensor < nCount; ++nSensor) {
         api.refresh(nSensor);
-        const QString strName = QuerySensorName(api, nSensor);
+        char name[VARNOKS_SENSOR_NAME_SIZE];
+        std::memset(name, 0, sizeof(name));
+        api.name(nSensor, name, VARNOKS_SENSOR_NAME_SIZE);
+        const FoldedText sensorName(name, sizeof(name));
         for (int nSlot = 0; nSlot < VARNOKS_READING_SLOTS; ++nSlot) {
-            const SensorReadingQuery temperature =
-                QuerySensorReading(api, VARNOKS_READING_TEMPERATURE, nSensor, nSlot);
-            if (temperature.IsPresent()) {
-                const int nScore = CpuTemperatureScore(temperature.strLabel, strName);
+            std::memset(&record, 0, sizeof(record));
+            if (api.read(VARNOKS_READING_TEMPERATURE, nSensor, nSlot, &record) != 0 && record.valid != 0) {
+                const FoldedText label(record.label, sizeof(record.label));
+                const int nScore = ScoreFolded(label, sensorName);
                 if (nScore >= 0) {
                     // Strictly greater: among equal scores the first found stays.
                     if (nScore > result.cpuTemperature.nScore) {
                         result.cpuTemperature = {nSensor, nSlot, nScore};
                     }
-                } else if (IsGpuTemperatureLabel(temperature.strLabel)) {
+                } else if (IsGpuTemperatureFolded(label)) {
                     result.gpuTemperature = {nSensor, nSlot, -1}; // the last match wins
                 }
             }
-            const SensorReadingQuery fan = QuerySensorReading(api, VARNOKS_READING_FAN, nSensor, nSlot);
-            if (fan.IsPresent() && IsCpuFanReading(fan.strLabel, fan.strUnit)) {
-                result.cpuFan = {nSensor, nSlot, -1}; // the last match wins
+            std::memset(&record, 0, sizeof(record));
+            if (api.read(VARNOKS_READING_FAN, nSensor, nSlot, &record) != 0 && record.valid != 0) {
+                const FoldedText label(record.label, sizeof(record.label));
+                if (IsCpuFanFolded(label, FoldedText(record.unit, sizeof(record.unit)))) {
+                    result.cpuFan = {nSensor, nSlot, -1}; // the last match wins
+                }
             }
         }
     }
