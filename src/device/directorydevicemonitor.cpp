@@ -1,0 +1,66 @@
+#include "device/directorydevicemonitor.h"
+
+#include "device/virtualhidbackend.h"
+
+#include <QDir>
+#include <QFileSystemWatcher>
+#include <QSet>
+
+DirectoryDeviceMonitor* DirectoryDeviceMonitor::create(const QString& directory, QObject* parent)
+{
+    if (!QFileInfo(directory).isDir())
+        return nullptr;
+    auto* monitor = new DirectoryDeviceMonitor(directory, parent);
+    if (!monitor->m_pWatcher->directories().contains(monitor->m_strDirectory)) {
+        delete monitor;
+        return nullptr;
+    }
+    return monitor;
+}
+
+DirectoryDeviceMonitor::DirectoryDeviceMonitor(const QString& directory, QObject* parent)
+    : DeviceChangeMonitor(parent), m_strDirectory(QDir::cleanPath(QDir(directory).absolutePath())),
+      m_pWatcher(new QFileSystemWatcher(this))
+{
+    m_pWatcher->addPath(m_strDirectory);
+    // What is there now is the start-up scan's business; only changes from
+    // here on are events.
+    const QStringList names = VirtualHidBackend::deviceNames(m_strDirectory);
+    for (const QString& name : names)
+        m_present.insert(m_strDirectory + QLatin1Char('/') + name, true);
+    connect(m_pWatcher, &QFileSystemWatcher::directoryChanged, this, [this] { rescan(); });
+}
+
+void DirectoryDeviceMonitor::rescan()
+{
+    const QStringList names = VirtualHidBackend::deviceNames(m_strDirectory);
+    QSet<QString> now;
+    for (const QString& name : names)
+        now.insert(m_strDirectory + QLatin1Char('/') + name);
+
+    const QStringList known = m_present.keys();
+    for (const QString& path : known) {
+        if (!now.contains(path)) {
+            m_present.remove(path);
+            DeviceChangeEvent event;
+            event.kind = DeviceChangeEvent::Removal;
+            event.path = path;
+            emit deviceChanged(event);
+        }
+    }
+    for (const QString& name : names) {
+        const QString path = m_strDirectory + QLatin1Char('/') + name;
+        if (m_present.contains(path))
+            continue;
+        m_present.insert(path, true);
+        DeviceChangeEvent event;
+        event.kind = DeviceChangeEvent::Arrival;
+        event.path = path;
+        HidEnumEntry entry;
+        if (VirtualHidBackend::readEntry(m_strDirectory, name, &entry)) {
+            event.vendorId = entry.vendorId;
+            event.productId = entry.productId;
+        }
+        emit deviceChanged(event);
+    }
+}

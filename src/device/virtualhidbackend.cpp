@@ -1,0 +1,199 @@
+#include "device/virtualhidbackend.h"
+
+#include "device/directorydevicemonitor.h"
+#include "device/virtualhidformat.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int WRITE_TIMEOUT_MS = 1000;
+
+class VirtualHidDevice : public HidDeviceHandle
+{
+public:
+    explicit VirtualHidDevice(int fd) : m_fd(fd) {}
+    ~VirtualHidDevice() override { ::close(m_fd); }
+
+    int write(const QByteArray& report) override
+    {
+        if (report.isEmpty()) {
+            m_strError = QStringLiteral("Empty report");
+            return -1;
+        }
+        // The socket is non-blocking: a simulator that stops reading costs at
+        // most one time-out, like a device whose endpoint stalls.
+        pollfd pfd{m_fd, POLLOUT, 0};
+        int ready;
+        do {
+            ready = ::poll(&pfd, 1, WRITE_TIMEOUT_MS);
+        } while (ready < 0 && errno == EINTR);
+        if (ready <= 0) {
+            m_strError =
+                ready == 0 ? QStringLiteral("Write timed out") : QString::fromLocal8Bit(std::strerror(errno));
+            return -1;
+        }
+        ssize_t n;
+        do {
+            // MSG_NOSIGNAL: a device that went away must not kill us with SIGPIPE.
+            n = ::send(m_fd, report.constData(), size_t(report.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+        } while (n < 0 && errno == EINTR);
+        if (n < 0) {
+            m_strError = QString::fromLocal8Bit(std::strerror(errno));
+            return -1;
+        }
+        return int(n);
+    }
+
+    int read(QByteArray* report, int maxSize, int timeoutMs) override
+    {
+        report->clear();
+        pollfd pfd{m_fd, POLLIN, 0};
+        int ready;
+        do {
+            ready = ::poll(&pfd, 1, timeoutMs);
+        } while (ready < 0 && errno == EINTR);
+        if (ready < 0) {
+            m_strError = QString::fromLocal8Bit(std::strerror(errno));
+            return -1;
+        }
+        if (ready == 0)
+            return 0;
+        QByteArray buffer(maxSize, '\0');
+        ssize_t n;
+        do {
+            // A longer message is cut to maxSize, as hidraw does.
+            n = ::recv(m_fd, buffer.data(), size_t(maxSize), MSG_DONTWAIT);
+        } while (n < 0 && errno == EINTR);
+        if (n < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                return 0;
+            m_strError = QString::fromLocal8Bit(std::strerror(errno));
+            return -1;
+        }
+        if (n == 0) {
+            // End of stream: the simulator closed the connection.
+            m_strError = QStringLiteral("Device disconnected");
+            return -1;
+        }
+        buffer.resize(int(n));
+        *report = buffer;
+        return int(n);
+    }
+
+    QString errorText() const override { return m_strError; }
+
+private:
+    int m_fd;
+    QString m_strError;
+};
+
+bool isSocket(const QString& path)
+{
+    struct stat st;
+    // lstat: a symbolic link in the directory is never followed out of it.
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return false;
+    return S_ISSOCK(st.st_mode);
+}
+
+} // namespace
+
+VirtualHidBackend::VirtualHidBackend(const QString& directory)
+    : m_strDirectory(QDir(directory).absolutePath())
+{
+}
+
+QStringList VirtualHidBackend::deviceNames(const QString& directory)
+{
+    QStringList names;
+    const QStringList all =
+        QDir(directory).entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QString& name : all) {
+        if (VirtualHid::isValidDeviceName(name) && isSocket(directory + QLatin1Char('/') + name))
+            names.append(name);
+    }
+    return names;
+}
+
+bool VirtualHidBackend::readEntry(const QString& directory, const QString& name, HidEnumEntry* entry)
+{
+    if (!VirtualHid::isValidDeviceName(name))
+        return false;
+    QFile info(directory + QLatin1Char('/') + VirtualHid::infoFileName(name));
+    if (!info.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray data = info.read(VirtualHid::MAX_INFO_SIZE + 1);
+    VirtualHid::DeviceIdentity identity;
+    if (!VirtualHid::parseInfo(data, &identity))
+        return false;
+    entry->path = directory + QLatin1Char('/') + name;
+    entry->vendorId = identity.vendorId;
+    entry->productId = identity.productId;
+    entry->hasSerial = identity.hasSerial;
+    entry->serial = identity.serial;
+    return true;
+}
+
+QVector<HidEnumEntry> VirtualHidBackend::enumerate()
+{
+    QVector<HidEnumEntry> entries;
+    const QStringList names = deviceNames(m_strDirectory);
+    for (const QString& name : names) {
+        HidEnumEntry entry;
+        if (readEntry(m_strDirectory, name, &entry))
+            entries.append(entry);
+    }
+    return entries;
+}
+
+std::unique_ptr<HidDeviceHandle> VirtualHidBackend::open(const QString& path, HidOpenError* error)
+{
+    if (error)
+        *error = HidOpenError::Other;
+    // Only sockets directly inside our directory are devices.
+    const QString clean = QDir::cleanPath(path);
+    const int slash = clean.lastIndexOf(QLatin1Char('/'));
+    if (slash < 0 || clean.left(slash) != m_strDirectory ||
+        !VirtualHid::isValidDeviceName(clean.mid(slash + 1)))
+        return nullptr;
+    const QByteArray native = QFile::encodeName(clean);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (native.size() >= int(sizeof(address.sun_path)))
+        return nullptr;
+    std::memcpy(address.sun_path, native.constData(), size_t(native.size()));
+
+    // Non-blocking: a connect to a simulator whose backlog is full fails at
+    // once (EAGAIN) instead of waiting for it.
+    const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        return nullptr;
+    int rc;
+    do {
+        rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
+    } while (rc < 0 && errno == EINTR);
+    if (rc < 0) {
+        if (error && errno == EACCES)
+            *error = HidOpenError::PermissionDenied;
+        ::close(fd);
+        return nullptr;
+    }
+    if (error)
+        *error = HidOpenError::None;
+    return std::make_unique<VirtualHidDevice>(fd);
+}
+
+DeviceChangeMonitor* VirtualHidBackend::createMonitor(QObject* parent)
+{
+    return DirectoryDeviceMonitor::create(m_strDirectory, parent);
+}

@@ -1,0 +1,142 @@
+#pragma once
+
+#include "device/hidbackend.h"
+
+#include <QMap>
+#include <QMutex>
+#include <QStringList>
+
+// In-process stand-in for a HID backend. Each device is scripted: how
+// opening ends, what a write returns, and what reads return (replies are
+// consumed in order; when none is left a read times out like a silent device
+// would, without waiting). Safe to use from the sender's thread.
+class FakeHidBackend : public HidBackend
+{
+public:
+    struct Device
+    {
+        HidEnumEntry entry;
+        HidOpenError openError = HidOpenError::None;
+        bool writeFails = false;
+        bool readFails = false;
+        QList<QByteArray> replies;
+    };
+
+    void addDevice(const Device& device)
+    {
+        QMutexLocker locker(&m_mutex);
+        m_devices.insert(device.entry.path, device);
+        m_order.append(device.entry.path);
+    }
+    void queueReply(const QString& path, const QByteArray& reply)
+    {
+        QMutexLocker locker(&m_mutex);
+        m_devices[path].replies.append(reply);
+    }
+    QStringList opened() const
+    {
+        QMutexLocker locker(&m_mutex);
+        return m_opened;
+    }
+    QList<QByteArray> written(const QString& path) const
+    {
+        QMutexLocker locker(&m_mutex);
+        return m_written.value(path);
+    }
+    int openHandles() const
+    {
+        QMutexLocker locker(&m_mutex);
+        return m_openHandles;
+    }
+
+    QVector<HidEnumEntry> enumerate() override
+    {
+        QMutexLocker locker(&m_mutex);
+        QVector<HidEnumEntry> entries;
+        for (const QString& path : m_order)
+            entries.append(m_devices.value(path).entry);
+        return entries;
+    }
+
+    std::unique_ptr<HidDeviceHandle> open(const QString& path, HidOpenError* error) override
+    {
+        QMutexLocker locker(&m_mutex);
+        m_opened.append(path);
+        const auto it = m_devices.constFind(path);
+        const HidOpenError result = it == m_devices.constEnd() ? HidOpenError::Other : it->openError;
+        if (error)
+            *error = result;
+        if (result != HidOpenError::None)
+            return nullptr;
+        ++m_openHandles;
+        return std::make_unique<Handle>(this, path);
+    }
+
+    DeviceChangeMonitor* createMonitor(QObject*) override { return nullptr; }
+    QString name() const override { return QStringLiteral("fake"); }
+
+private:
+    class Handle : public HidDeviceHandle
+    {
+    public:
+        Handle(FakeHidBackend* owner, const QString& path) : m_owner(owner), m_path(path) {}
+        ~Handle() override
+        {
+            QMutexLocker locker(&m_owner->m_mutex);
+            --m_owner->m_openHandles;
+        }
+        int write(const QByteArray& report) override
+        {
+            QMutexLocker locker(&m_owner->m_mutex);
+            m_owner->m_written[m_path].append(report);
+            if (m_owner->m_devices.value(m_path).writeFails) {
+                m_error = QStringLiteral("fake write error");
+                return -1;
+            }
+            return report.size();
+        }
+        int read(QByteArray* report, int maxSize, int) override
+        {
+            QMutexLocker locker(&m_owner->m_mutex);
+            Device& device = m_owner->m_devices[m_path];
+            if (device.readFails) {
+                m_error = QStringLiteral("fake read error");
+                return -1;
+            }
+            if (device.replies.isEmpty())
+                return 0;
+            *report = device.replies.takeFirst().left(maxSize);
+            return report->size();
+        }
+        QString errorText() const override { return m_error; }
+
+    private:
+        FakeHidBackend* m_owner;
+        QString m_path;
+        QString m_error;
+    };
+
+    mutable QMutex m_mutex;
+    QMap<QString, Device> m_devices;
+    QStringList m_order;
+    QStringList m_opened;
+    QMap<QString, QList<QByteArray>> m_written;
+    int m_openHandles = 0;
+};
+
+// An identification reply: report id, then versions and the UUID.
+inline QByteArray identifyReply(quint8 reportId, quint8 swMajor, quint8 swMinor, quint8 hwMajor,
+                                quint8 hwMinor, const QByteArray& uuid, int size = 65)
+{
+    QByteArray reply(size, '\0');
+    reply[0] = char(reportId);
+    if (size > 5) {
+        reply[2] = char(swMajor);
+        reply[3] = char(swMinor);
+        reply[4] = char(hwMajor);
+        reply[5] = char(hwMinor);
+    }
+    for (int i = 0; i < uuid.size() && 6 + i < size; ++i)
+        reply[6 + i] = uuid.at(i);
+    return reply;
+}

@@ -1,0 +1,294 @@
+#include "device/hiddevicesmanager.h"
+#include "fakehidbackend.h"
+#include "logcapture.h"
+#include "testenv.h"
+
+#include <QtTest>
+
+namespace {
+const QByteArray UUID_BYTES = QByteArray::fromHex("0123456789abcdef000a10ff");
+
+FakeHidBackend::Device supported(const QString& path, bool hasSerial = true)
+{
+    FakeHidBackend::Device device;
+    device.entry.path = path;
+    device.entry.vendorId = 0x2E3C;
+    device.entry.productId = 0x0A12;
+    device.entry.hasSerial = hasSerial;
+    device.entry.serial = hasSerial ? QStringLiteral("S1") : QString();
+    device.replies.append(identifyReply(0x11, 1, 2, 0, 7, UUID_BYTES));
+    return device;
+}
+
+DeviceChangeEvent arrival(const QString& path, quint16 vid = 0x2E3C, quint16 pid = 0x0A12)
+{
+    DeviceChangeEvent event;
+    event.kind = DeviceChangeEvent::Arrival;
+    event.path = path;
+    event.vendorId = vid;
+    event.productId = pid;
+    return event;
+}
+
+DeviceChangeEvent removal(const QString& path)
+{
+    DeviceChangeEvent event;
+    event.kind = DeviceChangeEvent::Removal;
+    event.path = path;
+    return event;
+}
+} // namespace
+
+class TestHIDDevicesManager : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { m_env = std::make_unique<TestEnv>(); }
+    void cleanup() { m_env.reset(); }
+
+    void everyAnsweringInterfaceGetsItsOwnEntryInPathOrder();
+    void unsupportedOrUnopenableInterfaceIsIgnoredSilently_data();
+    void unsupportedOrUnopenableInterfaceIsIgnoredSilently();
+    void permissionDeniedIsReportedOncePerPath();
+    void failedExchangeIsLoggedAndNotRecorded_data();
+    void failedExchangeIsLoggedAndNotRecorded();
+    void scanSkipsInterfacesWithoutSerialButArrivalTriesThem();
+    void repeatedArrivalOverwritesTheEntry();
+    void removalDropsEntryAndReArrivalRestoresIt();
+    void pathsKeepTheirCase();
+    void failedMonitorSetupIsLogged();
+
+private:
+    std::unique_ptr<TestEnv> m_env;
+};
+
+void TestHIDDevicesManager::everyAnsweringInterfaceGetsItsOwnEntryInPathOrder()
+{
+    auto backend = std::make_shared<FakeHidBackend>();
+    backend->addDevice(supported(QStringLiteral("/dev/hidraw7")));
+    backend->addDevice(supported(QStringLiteral("/dev/hidraw10")));
+    FakeHidBackend::Device echoingInterface = supported(QStringLiteral("/dev/hidraw8"));
+    echoingInterface.replies = {identifyReply(0x10, 0, 0, 0, 0, QByteArray())};
+    backend->addDevice(echoingInterface);
+
+    HIDDevicesManager manager(backend);
+    manager.scanDevices();
+
+    QCOMPARE(manager.devices().keys(), (QStringList{"/dev/hidraw10", "/dev/hidraw7"}));
+    const HIDDeviceInfo info = manager.devices().value(QStringLiteral("/dev/hidraw7"));
+    QCOMPARE(info.strUUID, QStringLiteral("123456789ABCDEF0A10FF"));
+    QCOMPARE(info.strVID, QStringLiteral("2E3C"));
+    QCOMPARE(info.strPID, QStringLiteral("A12"));
+    QCOMPARE(info.strDevicePath, QStringLiteral("/dev/hidraw7"));
+    QCOMPARE(info.strSoftwareVersion, QStringLiteral("1.2"));
+    QCOMPARE(info.strHardwareVersion, QStringLiteral("0.7"));
+
+    const QList<QByteArray> written = backend->written(QStringLiteral("/dev/hidraw7"));
+    QCOMPARE(written.size(), 1);
+    QCOMPARE(written.first().size(), 65);
+    QCOMPARE(written.first().left(2).toHex(), QByteArray("1001"));
+    QCOMPARE(backend->openHandles(), 0);
+}
+
+void TestHIDDevicesManager::unsupportedOrUnopenableInterfaceIsIgnoredSilently_data()
+{
+    QTest::addColumn<uint>("vendor");
+    QTest::addColumn<uint>("product");
+    QTest::addColumn<bool>("opens");
+    QTest::addColumn<bool>("triedToOpen");
+    QTest::newRow("other vendor") << 0x046Du << 0x0A12u << true << false;
+    QTest::newRow("other product") << 0x2E3Cu << 0x0A15u << true << false;
+    QTest::newRow("cannot be opened") << 0x2E3Cu << 0x0A12u << false << true;
+}
+
+void TestHIDDevicesManager::unsupportedOrUnopenableInterfaceIsIgnoredSilently()
+{
+    QFETCH(uint, vendor);
+    QFETCH(uint, product);
+    QFETCH(bool, opens);
+    QFETCH(bool, triedToOpen);
+
+    auto backend = std::make_shared<FakeHidBackend>();
+    FakeHidBackend::Device device = supported(QStringLiteral("/dev/hidraw1"));
+    device.entry.vendorId = quint16(vendor);
+    device.entry.productId = quint16(product);
+    if (!opens)
+        device.openError = HidOpenError::Other;
+    backend->addDevice(device);
+
+    LogCapture log;
+    HIDDevicesManager manager(backend);
+    manager.scanDevices();
+    QVERIFY(!manager.handleDeviceChange(arrival(device.entry.path, quint16(vendor), quint16(product))));
+
+    QVERIFY(manager.devices().isEmpty());
+    QCOMPARE(log.count(QStringLiteral("HIDDevicesManager")), 0);
+    QCOMPARE(!backend->opened().isEmpty(), triedToOpen);
+}
+
+void TestHIDDevicesManager::permissionDeniedIsReportedOncePerPath()
+{
+    auto backend = std::make_shared<FakeHidBackend>();
+    for (const char* path : {"/dev/hidraw-denied-1", "/dev/hidraw-denied-2"}) {
+        FakeHidBackend::Device device = supported(QString::fromLatin1(path));
+        device.openError = HidOpenError::PermissionDenied;
+        backend->addDevice(device);
+    }
+
+    LogCapture log;
+    HIDDevicesManager manager(backend);
+    for (int i = 0; i < 3; ++i)
+        manager.scanDevices();
+
+    QVERIFY(manager.devices().isEmpty());
+    const QStringList warnings = log.matching(QStringLiteral("70-varnoks-pilot.rules"));
+    QCOMPARE(warnings.size(), 2);
+    QVERIFY(warnings.at(0).contains(QStringLiteral("/dev/hidraw-denied-1")));
+    QVERIFY(warnings.at(0).contains(QStringLiteral("[Warnning] HIDDevicesManager::recognize():")));
+    QVERIFY(warnings.at(1).contains(QStringLiteral("/dev/hidraw-denied-2")));
+}
+
+void TestHIDDevicesManager::failedExchangeIsLoggedAndNotRecorded_data()
+{
+    QTest::addColumn<bool>("writeFails");
+    QTest::addColumn<bool>("readFails");
+    QTest::addColumn<QByteArrayList>("replies");
+    QTest::addColumn<QString>("message"); // empty: nothing may be logged
+
+    const QString path = QStringLiteral("/dev/hidraw4");
+    QTest::newRow("write fails") << true << false << QByteArrayList{}
+                                 << QStringLiteral(
+                                        "[Warnning] HIDDevicesManager::recognize(): Invalid HID device\uFF01"
+                                        "Write data to device fail: fake write error, device path: %1!")
+                                        .arg(path);
+    QTest::newRow("read fails") << false << true << QByteArrayList{}
+                                << QStringLiteral(
+                                       "HIDDevicesManager::recognize(): Read HID device data fail: fake "
+                                       "read error, device path: %1!")
+                                       .arg(path);
+    QTest::newRow("no reply in time")
+        << false << false << QByteArrayList{}
+        << QStringLiteral("Read HID device data fail: no reply within 1000 ms, device "
+                          "path: %1!")
+               .arg(path);
+    QTest::newRow("short reply") << false << false << QByteArrayList{QByteArray::fromHex("1100")}
+                                 << QStringLiteral(
+                                        "Read HID device data fail: reply of 2 bytes is too short, device "
+                                        "path: %1!")
+                                        .arg(path);
+    QTest::newRow("request id echoed")
+        << false << false << QByteArrayList{identifyReply(0x10, 1, 2, 0, 7, UUID_BYTES)} << QString();
+    QTest::newRow("zero id") << false << false << QByteArrayList{QByteArray(65, '\0')} << QString();
+}
+
+void TestHIDDevicesManager::failedExchangeIsLoggedAndNotRecorded()
+{
+    QFETCH(bool, writeFails);
+    QFETCH(bool, readFails);
+    QFETCH(QByteArrayList, replies);
+    QFETCH(QString, message);
+
+    auto backend = std::make_shared<FakeHidBackend>();
+    FakeHidBackend::Device device = supported(QStringLiteral("/dev/hidraw4"));
+    device.writeFails = writeFails;
+    device.readFails = readFails;
+    device.replies = replies;
+    backend->addDevice(device);
+
+    LogCapture log;
+    HIDDevicesManager manager(backend);
+    QVERIFY(!manager.recognize(0x2E3C, 0x0A12, device.entry.path));
+    QVERIFY(manager.devices().isEmpty());
+    QCOMPARE(backend->openHandles(), 0);
+    if (message.isEmpty()) {
+        QCOMPARE(log.count(QStringLiteral("HIDDevicesManager")), 0);
+    } else {
+        QCOMPARE(log.count(message), 1);
+        QCOMPARE(log.count(QStringLiteral("HIDDevicesManager")), 1);
+    }
+}
+
+void TestHIDDevicesManager::scanSkipsInterfacesWithoutSerialButArrivalTriesThem()
+{
+    auto backend = std::make_shared<FakeHidBackend>();
+    backend->addDevice(supported(QStringLiteral("/dev/hidraw1"), false));
+    backend->addDevice(supported(QStringLiteral("/dev/hidraw2"), true));
+
+    HIDDevicesManager manager(backend);
+    manager.scanDevices();
+    QCOMPARE(manager.devices().keys(), QStringList{"/dev/hidraw2"});
+    QVERIFY(!backend->opened().contains(QStringLiteral("/dev/hidraw1")));
+
+    QVERIFY(!manager.handleDeviceChange(arrival(QStringLiteral("/dev/hidraw1"))));
+    QCOMPARE(manager.devices().keys(), (QStringList{"/dev/hidraw1", "/dev/hidraw2"}));
+}
+
+void TestHIDDevicesManager::repeatedArrivalOverwritesTheEntry()
+{
+    auto backend = std::make_shared<FakeHidBackend>();
+    backend->addDevice(supported(QStringLiteral("/dev/hidraw1")));
+    backend->queueReply(QStringLiteral("/dev/hidraw1"),
+                        identifyReply(0x11, 2, 0, 1, 1, QByteArray(12, '\x0A')));
+
+    HIDDevicesManager manager(backend);
+    manager.handleDeviceChange(arrival(QStringLiteral("/dev/hidraw1")));
+    manager.handleDeviceChange(arrival(QStringLiteral("/dev/hidraw1")));
+    QCOMPARE(manager.devices().size(), 1);
+    const HIDDeviceInfo info = manager.devices().first();
+    QCOMPARE(info.strSoftwareVersion, QStringLiteral("2.0"));
+    QCOMPARE(info.strHardwareVersion, QStringLiteral("1.1"));
+    QCOMPARE(info.strUUID, QStringLiteral("AAAAAAAAAAAA"));
+}
+
+void TestHIDDevicesManager::removalDropsEntryAndReArrivalRestoresIt()
+{
+    auto backend = std::make_shared<FakeHidBackend>();
+    backend->addDevice(supported(QStringLiteral("/dev/hidraw1")));
+    HIDDevicesManager manager(backend);
+    manager.scanDevices();
+    QCOMPARE(manager.devices().size(), 1);
+
+    QVERIFY(!manager.handleDeviceChange(removal(QStringLiteral("/dev/hidraw9"))));
+    QCOMPARE(manager.devices().size(), 1);
+    QVERIFY(!manager.handleDeviceChange(removal(QStringLiteral("/dev/hidraw1"))));
+    QVERIFY(manager.devices().isEmpty());
+
+    backend->queueReply(QStringLiteral("/dev/hidraw1"), identifyReply(0x11, 1, 0, 1, 0, UUID_BYTES));
+    manager.handleDeviceChange(arrival(QStringLiteral("/dev/hidraw1")));
+    QCOMPARE(manager.devices().keys(), QStringList{"/dev/hidraw1"});
+}
+
+void TestHIDDevicesManager::pathsKeepTheirCase()
+{
+    // Linux paths are case-sensitive: /run/Dev and /run/dev are two devices,
+    // and the path opened later must be the one enumerated.
+    auto backend = std::make_shared<FakeHidBackend>();
+    backend->addDevice(supported(QStringLiteral("/run/Pilot")));
+    backend->addDevice(supported(QStringLiteral("/run/pilot")));
+    HIDDevicesManager manager(backend);
+    manager.scanDevices();
+    QCOMPARE(manager.devices().keys(), (QStringList{"/run/Pilot", "/run/pilot"}));
+    QCOMPARE(manager.devices().value(QStringLiteral("/run/Pilot")).strDevicePath,
+             QStringLiteral("/run/Pilot"));
+
+    manager.handleDeviceChange(removal(QStringLiteral("/RUN/PILOT")));
+    QCOMPARE(manager.devices().size(), 2);
+    manager.handleDeviceChange(removal(QStringLiteral("/run/pilot")));
+    QCOMPARE(manager.devices().keys(), QStringList{"/run/Pilot"});
+}
+
+void TestHIDDevicesManager::failedMonitorSetupIsLogged()
+{
+    LogCapture log;
+    HIDDevicesManager manager(std::make_shared<FakeHidBackend>());
+    QObject window;
+    QCOMPARE(manager.registerNotify(&window), nullptr);
+    QCOMPARE(log.count(QStringLiteral(
+                 "[Error   ] HIDDevicesManager::registerNotify(): Register device notification "
+                 "failed. ")),
+             1);
+}
+
+QTEST_GUILESS_MAIN(TestHIDDevicesManager)
+#include "tst_hiddevicesmanager.moc"
