@@ -1,0 +1,184 @@
+#include "csettingdlg.h"
+
+#include "app/common.h"
+#include "app/commontools.h"
+#include "ui/messageboxshow.h"
+#include "ui_csettingdlg.h"
+
+#include <QCoreApplication>
+#include <QMessageBox>
+#include <QTranslator>
+
+#include <limits>
+
+namespace {
+
+const QChar DEGREE_CELSIUS(0x2103);    // ℃
+const QChar DEGREE_FAHRENHEIT(0x2109); // ℉
+
+// The settings file is edited by hand at times: a value too large for an int
+// lands on the int's bound instead of wrapping around, and text reads as 0.
+int StoredInt(const QString& strKey, int nDefault)
+{
+    const qint64 nValue = CommonTools::GetSettingValue(strKey, nDefault).toString().trimmed().toLongLong();
+    return int(qBound<qint64>(std::numeric_limits<int>::min(), nValue, std::numeric_limits<int>::max()));
+}
+
+// The unit the thresholds are stored in. Anything but 1 is read as Celsius,
+// as the other readers of the setting do.
+int UnitInEffect()
+{
+    return StoredInt(COMMON::KEY_TEMPERATURE_UNIT, 0) == 1 ? 1 : 0;
+}
+
+// The language the program runs in: indexes the start-up code does not know
+// load the Simplified Chinese catalogue.
+int LanguageInEffect()
+{
+    const int nLanguage = StoredInt(COMMON::KEY_LANGUAGE, 2);
+    return (nLanguage == 1 || nLanguage == 2) ? nLanguage : 0;
+}
+
+} // namespace
+
+CSettingDlg::CSettingDlg(QWidget* parent) : QDialog(parent), m_pUi(new Ui::SettingDlg)
+{
+    // Builds the widgets, translates them, selects "No" in the start-up
+    // selector and connects the on_* slots; loading comes after, so values
+    // that differ from the form's run their slots (nobody listens yet).
+    m_pUi->setupUi(this);
+    setFixedSize(425, 520);
+    setWindowFlags(Qt::Dialog | Qt::WindowCloseButtonHint);
+    // The main window is hidden while the program runs; closing this must
+    // not end the program.
+    setAttribute(Qt::WA_QuitOnClose, false);
+    LoadSettings();
+}
+
+CSettingDlg::~CSettingDlg()
+{
+    delete m_pUi;
+}
+
+void CSettingDlg::LoadSettings()
+{
+    m_pUi->cmb_language->setCurrentIndex(LanguageInEffect());
+
+    // The logon entry follows the stored choice at every start.
+    const int nStartUp = StoredInt(COMMON::KEY_STARTUP, 0) == 0 ? 0 : 1;
+    m_pUi->cmb_start_up->setCurrentIndex(nStartUp);
+    CommonTools::SetSettingValue(COMMON::KEY_STARTUP, nStartUp);
+    CommonTools::SetTaskEnabledState(COMMON::TASK_NAME, nStartUp == 0);
+
+    const int nUnit = UnitInEffect();
+    m_pUi->cmb_temperature_unit->setCurrentIndex(nUnit);
+    if (nUnit == 1)
+        ShowUnitSign(1);
+
+    // Thresholds are stored in the selected unit; no conversion here.
+    m_pUi->spinBox_changeInterval->setValue(StoredInt(COMMON::KEY_CHANGE_INTERVAL, 2));
+    m_pUi->spinBox_cpu_temp_alarm->setValue(StoredInt(COMMON::KEY_CPU_TEMP_ALARM, 90));
+    m_pUi->spinBox_gpu_temp_alarm->setValue(StoredInt(COMMON::KEY_GPU_TEMP_ALARM, 90));
+    m_pUi->spinBox_fanRpm_alarm->setValue(StoredInt(COMMON::KEY_FAN_RPM_ALARM, 300));
+
+    m_pUi->checkBox_displayCPUTemp->setChecked(StoredInt(COMMON::KEY_DISPLAY_CPU_TEMP, 0) != 0);
+    m_pUi->checkBox_displayGPUTemp->setChecked(StoredInt(COMMON::KEY_DISPLAY_GPU_TEMP, 0) != 0);
+    m_pUi->checkBox_displayFanSpeed->setChecked(StoredInt(COMMON::KEY_DISPLAY_FAN_RPM, 0) != 0);
+}
+
+void CSettingDlg::ShowUnitSign(int nUnit)
+{
+    const QChar from = nUnit == 1 ? DEGREE_CELSIUS : DEGREE_FAHRENHEIT;
+    const QChar to = nUnit == 1 ? DEGREE_FAHRENHEIT : DEGREE_CELSIUS;
+    m_pUi->lbl_cpu_temp_alarm->setText(m_pUi->lbl_cpu_temp_alarm->text().replace(from, to));
+    m_pUi->lbl_gpu_temp_alarm->setText(m_pUi->lbl_gpu_temp_alarm->text().replace(from, to));
+}
+
+void CSettingDlg::StoreAndAnnounce(const QString& strKey, int nValue)
+{
+    CommonTools::SetSettingValue(strKey, nValue);
+    emit settingInfoChanged(strKey, QString::number(nValue));
+}
+
+void CSettingDlg::on_cmb_language_activated(int index)
+{
+    MessageBoxShow box(this, QMessageBox::Question);
+    const int nAnswer = box.showConfirmCancel(tr("温馨提示"), tr("更改语言需要重新启动才能生效。"));
+    if (nAnswer != QMessageBox::Ok) {
+        // Show the language in effect again; nothing is stored.
+        m_pUi->cmb_language->setCurrentIndex(LanguageInEffect());
+        return;
+    }
+
+    // The new language applies at the next start; the program ends here.
+    QTranslator translator;
+    translator.load(CommonTools::GetTranslationFile(index), QString(), QString(), QString());
+    QCoreApplication::installTranslator(&translator);
+    m_pUi->retranslateUi(this);
+    if (UnitInEffect() == 1)
+        ShowUnitSign(1);
+    CommonTools::SetSettingValue(COMMON::KEY_LANGUAGE, index);
+    QCoreApplication::quit();
+}
+
+void CSettingDlg::on_cmb_start_up_activated(int index)
+{
+    CommonTools::SetSettingValue(COMMON::KEY_STARTUP, index);
+    CommonTools::SetTaskEnabledState(COMMON::TASK_NAME, index == 0);
+}
+
+void CSettingDlg::on_cmb_temperature_unit_activated(int index)
+{
+    const int nCpuAlarm = StoredInt(COMMON::KEY_CPU_TEMP_ALARM, 90);
+    const int nGpuAlarm = StoredInt(COMMON::KEY_GPU_TEMP_ALARM, 90);
+    if (index != UnitInEffect()) {
+        // Setting a spin box runs its slot, which stores and announces the
+        // converted threshold. The range stays 0 to 220 in both units, so a
+        // value beyond it lands on the bound.
+        if (index == 1) {
+            m_pUi->spinBox_cpu_temp_alarm->setValue(CommonTools::CelsiusToFahrenheit(nCpuAlarm));
+            m_pUi->spinBox_gpu_temp_alarm->setValue(CommonTools::CelsiusToFahrenheit(nGpuAlarm));
+        } else {
+            m_pUi->spinBox_cpu_temp_alarm->setValue(CommonTools::FahrenheitToCelsius(nCpuAlarm));
+            m_pUi->spinBox_gpu_temp_alarm->setValue(CommonTools::FahrenheitToCelsius(nGpuAlarm));
+        }
+    }
+    ShowUnitSign(index);
+    // Receivers see the converted thresholds before the unit.
+    StoreAndAnnounce(COMMON::KEY_TEMPERATURE_UNIT, index);
+}
+
+void CSettingDlg::on_spinBox_changeInterval_valueChanged(int nInterval)
+{
+    StoreAndAnnounce(COMMON::KEY_CHANGE_INTERVAL, nInterval);
+}
+
+void CSettingDlg::on_spinBox_cpu_temp_alarm_valueChanged(int nTemperatureAlarm)
+{
+    StoreAndAnnounce(COMMON::KEY_CPU_TEMP_ALARM, nTemperatureAlarm);
+}
+
+void CSettingDlg::on_spinBox_gpu_temp_alarm_valueChanged(int nTemperatureAlarm)
+{
+    StoreAndAnnounce(COMMON::KEY_GPU_TEMP_ALARM, nTemperatureAlarm);
+}
+
+void CSettingDlg::on_spinBox_fanRpm_alarm_valueChanged(int nFanRpmAlarm)
+{
+    StoreAndAnnounce(COMMON::KEY_FAN_RPM_ALARM, nFanRpmAlarm);
+}
+
+void CSettingDlg::on_checkBox_displayCPUTemp_stateChanged(int nValue)
+{
+    StoreAndAnnounce(COMMON::KEY_DISPLAY_CPU_TEMP, nValue);
+}
+
+void CSettingDlg::on_checkBox_displayGPUTemp_stateChanged(int nValue)
+{
+    StoreAndAnnounce(COMMON::KEY_DISPLAY_GPU_TEMP, nValue);
+}
+
+void CSettingDlg::on_checkBox_displayFanSpeed_stateChanged(int nValue)
+{
+    StoreAndAnnounce(COMMON::KEY_DISPLAY_FAN_RPM, nValue);
+}

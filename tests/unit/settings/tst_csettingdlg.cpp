@@ -1,0 +1,720 @@
+#include "app/common.h"
+#include "app/commontools.h"
+#include "autostart/xdgautostartentry.h"
+#include "logcapture.h"
+#include "testenv.h"
+#include "ui/csettingdlg.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QTimer>
+#include <QTranslator>
+#include <QVBoxLayout>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+const QString ABSENT = QStringLiteral("<absent>");
+
+QString stored(const QString& key)
+{
+    return CommonTools::GetSettingValue(key, ABSENT).toString();
+}
+
+template <class T> T* child(QWidget* dialog, const char* name)
+{
+    T* widget = dialog->findChild<T*>(QString::fromLatin1(name));
+    if (!widget)
+        qWarning("no child %s", name);
+    return widget;
+}
+
+// What the user does when choosing an item from the list: the selection
+// changes and "activated" follows, also for the item already shown.
+void pick(QComboBox* combo, int index)
+{
+    combo->setCurrentIndex(index);
+    emit combo->activated(index);
+}
+
+// The (key=value) pairs announced so far, in order.
+QStringList announced(const QSignalSpy& spy)
+{
+    QStringList pairs;
+    for (const QList<QVariant>& args : spy)
+        pairs << args.at(0).toString() + QLatin1Char('=') + args.at(1).toString();
+    return pairs;
+}
+
+struct SeenBox
+{
+    bool seen = false;
+    QString title;
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+};
+
+// Presses a button of the next message box as soon as it is the active
+// modal window, and notes what it showed. Schedule before the action that
+// opens it; gives up after about five seconds.
+void answerNextBox(QMessageBox::StandardButton button, std::shared_ptr<SeenBox> seen, int attempts = 500)
+{
+    QTimer::singleShot(10, qApp, [button, seen, attempts]() {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) {
+            if (attempts > 0)
+                answerNextBox(button, seen, attempts - 1);
+            return;
+        }
+        seen->seen = true;
+        seen->title = box->windowTitle();
+        seen->text = box->text();
+        seen->icon = box->icon();
+        if (QAbstractButton* pressed = box->button(button))
+            pressed->click();
+        else
+            box->reject();
+    });
+}
+
+// Runs the application's event loop, does the action inside it, and reports
+// whether the action asked the application to quit (the loop then ends by
+// itself) rather than the loop being ended by the fallback afterwards.
+bool actionQuitsApplication(const std::function<void()>& action)
+{
+    QTimer fallback;
+    fallback.setSingleShot(true);
+    QObject::connect(&fallback, &QTimer::timeout, [] { QCoreApplication::exit(42); });
+    QTimer::singleShot(0, &fallback, [&]() {
+        action();
+        fallback.start(300);
+    });
+    return QApplication::exec() == 0;
+}
+
+QString entryFlag(const char* key)
+{
+    QFile file(XdgAutostartEntry::entryFilePath(COMMON::TASK_NAME));
+    if (!file.open(QIODevice::ReadOnly))
+        return ABSENT;
+    QByteArray value;
+    if (!XdgAutostartEntry::readKey(file.readAll(), key, &value))
+        return ABSENT;
+    return QString::fromUtf8(value);
+}
+
+// As the entry point does before any window is built.
+void createLogonEntry()
+{
+    if (!CommonTools::IsTaskExists(COMMON::TASK_NAME))
+        CommonTools::AddTaskToScheduler(COMMON::TASK_NAME, QCoreApplication::applicationFilePath());
+}
+
+} // namespace
+
+class TestCSettingDlg : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void formHasTheNamedControlsAndFixedSize();
+    void firstStartWithEmptyStoreShowsDefaults();
+    void loadingShowsStoredValuesAndStoresNormalisedOnes_data();
+    void loadingShowsStoredValuesAndStoresNormalisedOnes();
+    void plainControlsStoreAndAnnounce_data();
+    void plainControlsStoreAndAnnounce();
+    void intervalAcceptsSixtyAndRefusesSixtyOne();
+    void unitSwitchConvertsBothThresholdsBeforeAnnouncingUnit_data();
+    void unitSwitchConvertsBothThresholdsBeforeAnnouncingUnit();
+    void unitSwitchClampsAtRangeAndComesBackOneDegreeLower();
+    void pickingUnitInEffectConvertsNothing();
+    void startUpChoiceSwitchesLogonEntryWithoutAnnouncing();
+    void languageChoiceAskedFirst_data();
+    void languageChoiceAskedFirst();
+    void closingOnlyHidesDialog();
+    void englishCatalogueTranslatesFormAndQuestion();
+    void styleSheetGivesGreyBackgroundAndRedGroups();
+};
+
+void TestCSettingDlg::formHasTheNamedControlsAndFixedSize()
+{
+    TestEnv env;
+    LogCapture log;
+    CSettingDlg dialog;
+    QCOMPARE(dialog.objectName(), QStringLiteral("SettingDlg"));
+    QCOMPARE(dialog.size(), QSize(425, 520));
+    QCOMPARE(dialog.minimumSize(), QSize(425, 520));
+    QCOMPARE(dialog.maximumSize(), QSize(425, 520));
+    QVERIFY(!dialog.testAttribute(Qt::WA_QuitOnClose));
+    QCOMPARE(dialog.windowFlags() & (Qt::WindowContextHelpButtonHint | Qt::WindowMinimizeButtonHint),
+             Qt::WindowFlags());
+    QVERIFY(dialog.windowFlags() & Qt::WindowCloseButtonHint);
+    QCOMPARE(dialog.windowTitle(), QString::fromUtf8("设置"));
+
+    auto* outer = qobject_cast<QVBoxLayout*>(dialog.layout());
+    QVERIFY(outer);
+    QCOMPARE(outer->objectName(), QStringLiteral("verticallayout"));
+    QCOMPARE(outer->spacing(), 10);
+    QCOMPARE(outer->contentsMargins().top(), 9);
+    QCOMPARE(outer->stretch(0), 4);
+    QCOMPARE(outer->stretch(1), 3);
+    QCOMPARE(outer->stretch(2), 2);
+
+    // Group, its grid and margins; the style sheet and the translation
+    // catalogues find the widgets by these names.
+    const struct
+    {
+        const char* group;
+        const char* title;
+        const char* grid;
+        QMargins margins;
+    } groups[] = {
+        {"groupBox_2", "通用设置", "gridLayout", QMargins(0, 0, 20, 0)},
+        {"groupBox_alarminfo", "报警阈值", "gridLayout_2", QMargins(0, 0, 20, 0)},
+        {"groupBox_displayitem", "设备显示项", "gridLayout_3", QMargins(30, 0, 10, 0)},
+    };
+    for (int i = 0; i < 3; ++i) {
+        auto* group = child<QGroupBox>(&dialog, groups[i].group);
+        QVERIFY(group);
+        QCOMPARE(outer->itemAt(i)->widget(), group);
+        QCOMPARE(group->title(), QString::fromUtf8(groups[i].title));
+        auto* grid = qobject_cast<QGridLayout*>(group->layout());
+        QVERIFY(grid);
+        QCOMPARE(grid->objectName(), QString::fromLatin1(groups[i].grid));
+        QCOMPARE(grid->contentsMargins(), groups[i].margins);
+    }
+    QCOMPARE(qobject_cast<QGridLayout*>(child<QGroupBox>(&dialog, "groupBox_displayitem")->layout())
+                 ->horizontalSpacing(),
+             6);
+
+    // Label and control side by side, at the row the form gives them.
+    const struct
+    {
+        const char* label;
+        const char* text;
+        const char* control;
+        int row;
+    } rows[] = {
+        {"lbl_language", "语言", "cmb_language", 1},
+        {"lbl_start_up", "开机启动", "cmb_start_up", 2},
+        {"lbl_temperature_unit", "温度单位", "cmb_temperature_unit", 3},
+        {"lbl_changeInterval", "数据切换间隔(s)", "spinBox_changeInterval", 4},
+        {"lbl_cpu_temp_alarm", "CPU温度阈值(℃)", "spinBox_cpu_temp_alarm", 0},
+        {"lbl_gpu_temp_alarm", "GPU温度阈值(℃)", "spinBox_gpu_temp_alarm", 2},
+        {"lbl_fanRpm_alarm", "风扇转速阈值(转)", "spinBox_fanRpm_alarm", 3},
+    };
+    for (const auto& row : rows) {
+        auto* label = child<QLabel>(&dialog, row.label);
+        QWidget* control = child<QWidget>(&dialog, row.control);
+        QVERIFY(label && control);
+        QCOMPARE(label->text(), QString::fromUtf8(row.text));
+        QCOMPARE(label->alignment() & (Qt::AlignRight | Qt::AlignVCenter), Qt::AlignRight | Qt::AlignVCenter);
+        auto* grid = qobject_cast<QGridLayout*>(label->parentWidget()->layout());
+        int r = -1, c = -1, rs = 0, cs = 0;
+        grid->getItemPosition(grid->indexOf(label), &r, &c, &rs, &cs);
+        QCOMPARE(QPoint(c, r), QPoint(0, row.row));
+        grid->getItemPosition(grid->indexOf(control), &r, &c, &rs, &cs);
+        QCOMPARE(QPoint(c, r), QPoint(1, row.row));
+    }
+
+    const QStringList languages{"简体中文", "繁體中文", "English"};
+    const QStringList startUp{"是", "否"};
+    const QStringList units{"摄氏度（℃）", "华氏度（℉）"};
+    const std::pair<const char*, QStringList> combos[] = {
+        {"cmb_language", languages}, {"cmb_start_up", startUp}, {"cmb_temperature_unit", units}};
+    for (const auto& combo : combos) {
+        QStringList items;
+        auto* box = child<QComboBox>(&dialog, combo.first);
+        for (int i = 0; i < box->count(); ++i)
+            items << box->itemText(i);
+        QCOMPARE(items, combo.second);
+    }
+
+    const struct
+    {
+        const char* name;
+        int minimum;
+        int maximum;
+    } spins[] = {{"spinBox_changeInterval", 1, 60},
+                 {"spinBox_cpu_temp_alarm", 0, 220},
+                 {"spinBox_gpu_temp_alarm", 0, 220},
+                 {"spinBox_fanRpm_alarm", 0, 10000}};
+    for (const auto& spin : spins) {
+        auto* box = child<QSpinBox>(&dialog, spin.name);
+        QVERIFY(box);
+        QCOMPARE(box->minimum(), spin.minimum);
+        QCOMPARE(box->maximum(), spin.maximum);
+        QCOMPARE(box->singleStep(), 1);
+        QVERIFY(box->suffix().isEmpty());
+    }
+
+    const struct
+    {
+        const char* name;
+        const char* text;
+        int row;
+        int column;
+    } checks[] = {{"checkBox_displayCPUTemp", "CPU温度", 0, 0},
+                  {"checkBox_displayGPUTemp", "GPU温度", 0, 1},
+                  {"checkBox_displayFanSpeed", "风扇转速", 1, 0}};
+    auto* grid3 = qobject_cast<QGridLayout*>(child<QGroupBox>(&dialog, "groupBox_displayitem")->layout());
+    for (const auto& check : checks) {
+        auto* box = child<QCheckBox>(&dialog, check.name);
+        QVERIFY(box);
+        QCOMPARE(box->text(), QString::fromUtf8(check.text));
+        int r = -1, c = -1, rs = 0, cs = 0;
+        grid3->getItemPosition(grid3->indexOf(box), &r, &c, &rs, &cs);
+        QCOMPARE(QPoint(c, r), QPoint(check.column, check.row));
+    }
+}
+
+void TestCSettingDlg::firstStartWithEmptyStoreShowsDefaults()
+{
+    TestEnv env;
+    LogCapture log;
+    createLogonEntry();
+    log.clear();
+
+    CSettingDlg dialog;
+    QCOMPARE(child<QComboBox>(&dialog, "cmb_language")->currentText(), QStringLiteral("English"));
+    QCOMPARE(child<QComboBox>(&dialog, "cmb_start_up")->currentIndex(), 0);
+    QCOMPARE(child<QComboBox>(&dialog, "cmb_temperature_unit")->currentIndex(), 0);
+    QCOMPARE(child<QSpinBox>(&dialog, "spinBox_changeInterval")->value(), 2);
+    QCOMPARE(child<QSpinBox>(&dialog, "spinBox_cpu_temp_alarm")->value(), 90);
+    QCOMPARE(child<QSpinBox>(&dialog, "spinBox_gpu_temp_alarm")->value(), 90);
+    QCOMPARE(child<QSpinBox>(&dialog, "spinBox_fanRpm_alarm")->value(), 300);
+    for (const char* name :
+         {"checkBox_displayCPUTemp", "checkBox_displayGPUTemp", "checkBox_displayFanSpeed"})
+        QVERIFY(!child<QCheckBox>(&dialog, name)->isChecked());
+
+    QCOMPARE(stored(COMMON::KEY_STARTUP), QStringLiteral("0"));
+    QCOMPARE(entryFlag("Hidden"), QStringLiteral("false"));
+    QCOMPARE(entryFlag("X-GNOME-Autostart-enabled"), QStringLiteral("true"));
+    QCOMPARE(log.count("CommonTools::SetTaskEnabledState(): Task [DeviceMonitorStartTask] enabled."), 1);
+    // Nothing else was written: values equal to the form's run no slot.
+    for (const QString& key :
+         {COMMON::KEY_LANGUAGE, COMMON::KEY_TEMPERATURE_UNIT, COMMON::KEY_CHANGE_INTERVAL,
+          COMMON::KEY_CPU_TEMP_ALARM, COMMON::KEY_DISPLAY_FAN_RPM})
+        QCOMPARE(stored(key), ABSENT);
+}
+
+void TestCSettingDlg::loadingShowsStoredValuesAndStoresNormalisedOnes_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<int>("shown");
+    QTest::addColumn<QString>("storedAfter");
+    // Check boxes store their check state, 2, for any non-zero value.
+    QTest::newRow("fan rpm 1") << COMMON::KEY_DISPLAY_FAN_RPM << "1"
+                               << "checkBox_displayFanSpeed" << 2 << "2";
+    QTest::newRow("cpu temperature -3") << COMMON::KEY_DISPLAY_CPU_TEMP << "-3"
+                                        << "checkBox_displayCPUTemp" << 2 << "2";
+    QTest::newRow("gpu temperature 0") << COMMON::KEY_DISPLAY_GPU_TEMP << "0"
+                                       << "checkBox_displayGPUTemp" << 0 << "0";
+    QTest::newRow("gpu temperature text") << COMMON::KEY_DISPLAY_GPU_TEMP << "yes"
+                                          << "checkBox_displayGPUTemp" << 0 << "yes";
+    // Spin boxes keep values in their range.
+    QTest::newRow("interval 7") << COMMON::KEY_CHANGE_INTERVAL << "7"
+                                << "spinBox_changeInterval" << 7 << "7";
+    QTest::newRow("interval 0") << COMMON::KEY_CHANGE_INTERVAL << "0"
+                                << "spinBox_changeInterval" << 1 << "1";
+    QTest::newRow("interval huge") << COMMON::KEY_CHANGE_INTERVAL << "99999999999"
+                                   << "spinBox_changeInterval" << 60 << "60";
+    QTest::newRow("interval 2^32 + 5") << COMMON::KEY_CHANGE_INTERVAL << "4294967301"
+                                       << "spinBox_changeInterval" << 60 << "60";
+    QTest::newRow("interval -2^32") << COMMON::KEY_CHANGE_INTERVAL << "-4294967296"
+                                    << "spinBox_changeInterval" << 1 << "1";
+    QTest::newRow("cpu alarm 500") << COMMON::KEY_CPU_TEMP_ALARM << "500"
+                                   << "spinBox_cpu_temp_alarm" << 220 << "220";
+    QTest::newRow("fan alarm 1200") << COMMON::KEY_FAN_RPM_ALARM << "1200"
+                                    << "spinBox_fanRpm_alarm" << 1200 << "1200";
+    // Selectors show the choice in effect; start-up is stored again.
+    QTest::newRow("language 0") << COMMON::KEY_LANGUAGE << "0"
+                                << "cmb_language" << 0 << "0";
+    QTest::newRow("language 1") << COMMON::KEY_LANGUAGE << "1"
+                                << "cmb_language" << 1 << "1";
+    QTest::newRow("language 7 runs as 0") << COMMON::KEY_LANGUAGE << "7"
+                                          << "cmb_language" << 0 << "7";
+    QTest::newRow("startup 1") << COMMON::KEY_STARTUP << "1"
+                               << "cmb_start_up" << 1 << "1";
+    QTest::newRow("startup 4 means no") << COMMON::KEY_STARTUP << "4"
+                                        << "cmb_start_up" << 1 << "1";
+    QTest::newRow("unit 1") << COMMON::KEY_TEMPERATURE_UNIT << "1"
+                            << "cmb_temperature_unit" << 1 << "1";
+    QTest::newRow("unit 3 runs as Celsius") << COMMON::KEY_TEMPERATURE_UNIT << "3"
+                                            << "cmb_temperature_unit" << 0 << "3";
+}
+
+void TestCSettingDlg::loadingShowsStoredValuesAndStoresNormalisedOnes()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, value);
+    QFETCH(QString, control);
+    QFETCH(int, shown);
+    QFETCH(QString, storedAfter);
+    TestEnv env;
+    LogCapture log;
+    createLogonEntry();
+    CommonTools::SetSettingValue(key, value);
+
+    CSettingDlg dialog;
+    QWidget* widget = dialog.findChild<QWidget*>(control);
+    QVERIFY(widget);
+    if (auto* check = qobject_cast<QCheckBox*>(widget))
+        QCOMPARE(int(check->checkState()), shown);
+    else if (auto* spin = qobject_cast<QSpinBox*>(widget))
+        QCOMPARE(spin->value(), shown);
+    else if (auto* combo = qobject_cast<QComboBox*>(widget))
+        QCOMPARE(combo->currentIndex(), shown);
+    QCOMPARE(stored(key), storedAfter);
+}
+
+void TestCSettingDlg::plainControlsStoreAndAnnounce_data()
+{
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<int>("value");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("interval") << "spinBox_changeInterval" << 5 << COMMON::KEY_CHANGE_INTERVAL << "5";
+    QTest::newRow("cpu alarm") << "spinBox_cpu_temp_alarm" << 75 << COMMON::KEY_CPU_TEMP_ALARM << "75";
+    QTest::newRow("gpu alarm") << "spinBox_gpu_temp_alarm" << 0 << COMMON::KEY_GPU_TEMP_ALARM << "0";
+    QTest::newRow("fan alarm") << "spinBox_fanRpm_alarm" << 10000 << COMMON::KEY_FAN_RPM_ALARM << "10000";
+    QTest::newRow("show cpu") << "checkBox_displayCPUTemp" << 1 << COMMON::KEY_DISPLAY_CPU_TEMP << "2";
+    QTest::newRow("show gpu") << "checkBox_displayGPUTemp" << 1 << COMMON::KEY_DISPLAY_GPU_TEMP << "2";
+    QTest::newRow("show fan") << "checkBox_displayFanSpeed" << 1 << COMMON::KEY_DISPLAY_FAN_RPM << "2";
+}
+
+void TestCSettingDlg::plainControlsStoreAndAnnounce()
+{
+    QFETCH(QString, control);
+    QFETCH(int, value);
+    QFETCH(QString, key);
+    QFETCH(QString, text);
+    TestEnv env;
+    LogCapture log;
+    CSettingDlg dialog;
+    QSignalSpy spy(&dialog, SIGNAL(settingInfoChanged(QString, QString)));
+    QWidget* widget = dialog.findChild<QWidget*>(control);
+    if (auto* check = qobject_cast<QCheckBox*>(widget)) {
+        QTest::mouseClick(check, Qt::LeftButton, {}, QPoint(10, check->height() / 2));
+        QCOMPARE(stored(key), text);
+        QCOMPARE(announced(spy), QStringList{key + "=" + text});
+        // And cleared again.
+        QTest::mouseClick(check, Qt::LeftButton, {}, QPoint(10, check->height() / 2));
+        QCOMPARE(stored(key), QStringLiteral("0"));
+        QCOMPARE(announced(spy), (QStringList{key + "=" + text, key + "=0"}));
+    } else {
+        auto* spin = qobject_cast<QSpinBox*>(widget);
+        QVERIFY(spin);
+        spin->setValue(value);
+        QCOMPARE(stored(key), text);
+        QCOMPARE(announced(spy), QStringList{key + "=" + text});
+    }
+}
+
+void TestCSettingDlg::intervalAcceptsSixtyAndRefusesSixtyOne()
+{
+    TestEnv env;
+    LogCapture log;
+    CSettingDlg dialog;
+    QSignalSpy spy(&dialog, SIGNAL(settingInfoChanged(QString, QString)));
+    auto* spin = child<QSpinBox>(&dialog, "spinBox_changeInterval");
+
+    spin->setValue(60);
+    QCOMPARE(stored(COMMON::KEY_CHANGE_INTERVAL), QStringLiteral("60"));
+    QCOMPARE(announced(spy), QStringList{"change interval=60"});
+
+    // Neither the arrow key nor typing gets past 60.
+    QTest::keyClick(spin, Qt::Key_Up);
+    spin->setValue(61);
+    spin->selectAll();
+    QTest::keyClicks(spin, QStringLiteral("61"));
+    QCOMPARE(spin->value() <= 60, true);
+    QVERIFY(!announced(spy).contains("change interval=61"));
+    QVERIFY(stored(COMMON::KEY_CHANGE_INTERVAL) != QStringLiteral("61"));
+}
+
+void TestCSettingDlg::unitSwitchConvertsBothThresholdsBeforeAnnouncingUnit_data()
+{
+    QTest::addColumn<int>("fromUnit");
+    QTest::addColumn<int>("cpu");
+    QTest::addColumn<int>("gpu");
+    QTest::addColumn<int>("cpuAfter");
+    QTest::addColumn<int>("gpuAfter");
+    QTest::newRow("90/100 to Fahrenheit") << 0 << 90 << 100 << 194 << 212;
+    QTest::newRow("194/212 to Celsius") << 1 << 194 << 212 << 90 << 100;
+    QTest::newRow("0/-1 to Fahrenheit") << 0 << 0 << 1 << 32 << 33;
+    QTest::newRow("32/0 to Celsius") << 1 << 32 << 0 << 0 << 0;
+}
+
+void TestCSettingDlg::unitSwitchConvertsBothThresholdsBeforeAnnouncingUnit()
+{
+    QFETCH(int, fromUnit);
+    QFETCH(int, cpu);
+    QFETCH(int, gpu);
+    QFETCH(int, cpuAfter);
+    QFETCH(int, gpuAfter);
+    const int toUnit = 1 - fromUnit;
+    TestEnv env;
+    LogCapture log;
+    CommonTools::SetSettingValue(COMMON::KEY_TEMPERATURE_UNIT, fromUnit);
+    CommonTools::SetSettingValue(COMMON::KEY_CPU_TEMP_ALARM, cpu);
+    CommonTools::SetSettingValue(COMMON::KEY_GPU_TEMP_ALARM, gpu);
+    CSettingDlg dialog;
+    auto* cpuLabel = child<QLabel>(&dialog, "lbl_cpu_temp_alarm");
+    auto* gpuLabel = child<QLabel>(&dialog, "lbl_gpu_temp_alarm");
+    const QString celsius[2] = {QString::fromUtf8("CPU温度阈值(℃)"), QString::fromUtf8("GPU温度阈值(℃)")};
+    const QString fahrenheit[2] = {QString::fromUtf8("CPU温度阈值(℉)"), QString::fromUtf8("GPU温度阈值(℉)")};
+    QCOMPARE(cpuLabel->text(), fromUnit == 1 ? fahrenheit[0] : celsius[0]);
+    QCOMPARE(gpuLabel->text(), fromUnit == 1 ? fahrenheit[1] : celsius[1]);
+
+    QSignalSpy spy(&dialog, SIGNAL(settingInfoChanged(QString, QString)));
+    pick(child<QComboBox>(&dialog, "cmb_temperature_unit"), toUnit);
+
+    QCOMPARE(child<QSpinBox>(&dialog, "spinBox_cpu_temp_alarm")->value(), cpuAfter);
+    QCOMPARE(child<QSpinBox>(&dialog, "spinBox_gpu_temp_alarm")->value(), gpuAfter);
+    QCOMPARE(stored(COMMON::KEY_CPU_TEMP_ALARM), QString::number(cpuAfter));
+    QCOMPARE(stored(COMMON::KEY_GPU_TEMP_ALARM), QString::number(gpuAfter));
+    QCOMPARE(stored(COMMON::KEY_TEMPERATURE_UNIT), QString::number(toUnit));
+    QStringList expected;
+    if (cpuAfter != cpu)
+        expected << "CPU temperature alarm=" + QString::number(cpuAfter);
+    if (gpuAfter != gpu)
+        expected << "GPU temperature alarm=" + QString::number(gpuAfter);
+    expected << "temperature unit=" + QString::number(toUnit);
+    QCOMPARE(announced(spy), expected);
+    QCOMPARE(cpuLabel->text(), toUnit == 1 ? fahrenheit[0] : celsius[0]);
+    QCOMPARE(gpuLabel->text(), toUnit == 1 ? fahrenheit[1] : celsius[1]);
+}
+
+void TestCSettingDlg::unitSwitchClampsAtRangeAndComesBackOneDegreeLower()
+{
+    TestEnv env;
+    LogCapture log;
+    CommonTools::SetSettingValue(COMMON::KEY_CPU_TEMP_ALARM, 105);
+    CommonTools::SetSettingValue(COMMON::KEY_GPU_TEMP_ALARM, 90);
+    CSettingDlg dialog;
+    QSignalSpy spy(&dialog, SIGNAL(settingInfoChanged(QString, QString)));
+    auto* unit = child<QComboBox>(&dialog, "cmb_temperature_unit");
+    auto* cpu = child<QSpinBox>(&dialog, "spinBox_cpu_temp_alarm");
+
+    // 105 °C is 221 °F, one above the range.
+    pick(unit, 1);
+    QCOMPARE(cpu->value(), 220);
+    QCOMPARE(stored(COMMON::KEY_CPU_TEMP_ALARM), QStringLiteral("220"));
+    QCOMPARE(announced(spy).first(), QStringLiteral("CPU temperature alarm=220"));
+
+    pick(unit, 0);
+    QCOMPARE(cpu->value(), 104);
+    QCOMPARE(stored(COMMON::KEY_CPU_TEMP_ALARM), QStringLiteral("104"));
+    QCOMPARE(child<QSpinBox>(&dialog, "spinBox_gpu_temp_alarm")->value(), 90);
+    QCOMPARE(announced(spy),
+             (QStringList{"CPU temperature alarm=220", "GPU temperature alarm=194", "temperature unit=1",
+                          "CPU temperature alarm=104", "GPU temperature alarm=90", "temperature unit=0"}));
+}
+
+void TestCSettingDlg::pickingUnitInEffectConvertsNothing()
+{
+    for (const int unit : {0, 1}) {
+        TestEnv env;
+        LogCapture log;
+        CommonTools::SetSettingValue(COMMON::KEY_TEMPERATURE_UNIT, unit);
+        CommonTools::SetSettingValue(COMMON::KEY_CPU_TEMP_ALARM, 95);
+        CommonTools::SetSettingValue(COMMON::KEY_GPU_TEMP_ALARM, 100);
+        CSettingDlg dialog;
+        const QString cpuLabel = child<QLabel>(&dialog, "lbl_cpu_temp_alarm")->text();
+        QSignalSpy spy(&dialog, SIGNAL(settingInfoChanged(QString, QString)));
+        pick(child<QComboBox>(&dialog, "cmb_temperature_unit"), unit);
+        QCOMPARE(child<QSpinBox>(&dialog, "spinBox_cpu_temp_alarm")->value(), 95);
+        QCOMPARE(child<QSpinBox>(&dialog, "spinBox_gpu_temp_alarm")->value(), 100);
+        QCOMPARE(stored(COMMON::KEY_CPU_TEMP_ALARM), QStringLiteral("95"));
+        QCOMPARE(child<QLabel>(&dialog, "lbl_cpu_temp_alarm")->text(), cpuLabel);
+        QCOMPARE(announced(spy), QStringList{"temperature unit=" + QString::number(unit)});
+    }
+}
+
+void TestCSettingDlg::startUpChoiceSwitchesLogonEntryWithoutAnnouncing()
+{
+    TestEnv env;
+    LogCapture log;
+    createLogonEntry();
+    CSettingDlg dialog;
+    QSignalSpy spy(&dialog, SIGNAL(settingInfoChanged(QString, QString)));
+    auto* startUp = child<QComboBox>(&dialog, "cmb_start_up");
+    log.clear();
+
+    pick(startUp, 1);
+    QCOMPARE(stored(COMMON::KEY_STARTUP), QStringLiteral("1"));
+    QCOMPARE(entryFlag("Hidden"), QStringLiteral("true"));
+    QCOMPARE(entryFlag("X-GNOME-Autostart-enabled"), QStringLiteral("false"));
+    QCOMPARE(log.count("Task [DeviceMonitorStartTask] disabled."), 1);
+
+    // The next start keeps it off, and does not replace the entry.
+    {
+        createLogonEntry();
+        CSettingDlg next;
+        QCOMPARE(child<QComboBox>(&next, "cmb_start_up")->currentIndex(), 1);
+        QCOMPARE(entryFlag("Hidden"), QStringLiteral("true"));
+    }
+
+    pick(startUp, 0);
+    QCOMPARE(stored(COMMON::KEY_STARTUP), QStringLiteral("0"));
+    QCOMPARE(entryFlag("Hidden"), QStringLiteral("false"));
+    QCOMPARE(log.count("Task [DeviceMonitorStartTask] enabled."), 1);
+    QCOMPARE(spy.count(), 0);
+}
+
+void TestCSettingDlg::languageChoiceAskedFirst_data()
+{
+    QTest::addColumn<int>("storedBefore");
+    QTest::addColumn<int>("picked");
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<QString>("storedAfter");
+    QTest::addColumn<bool>("quits");
+    QTest::addColumn<QString>("languageLabel");
+    const QString source = QString::fromUtf8("语言");
+    QTest::newRow("cancel keeps English") << -1 << 0 << int(QMessageBox::Cancel) << ABSENT << false << source;
+    QTest::newRow("cancel keeps Traditional") << 1 << 2 << int(QMessageBox::Cancel) << "1" << false << source;
+    QTest::newRow("ok stores and quits") << -1 << 0 << int(QMessageBox::Ok) << "0" << true << source;
+    QTest::newRow("ok on language in effect")
+        << 1 << 1 << int(QMessageBox::Ok) << "1" << true << QString::fromUtf8("語言");
+    // The form is shown in the new language before the program ends.
+    QTest::newRow("ok to English") << 0 << 2 << int(QMessageBox::Ok) << "2" << true << "Language";
+}
+
+void TestCSettingDlg::languageChoiceAskedFirst()
+{
+    QFETCH(int, storedBefore);
+    QFETCH(int, picked);
+    QFETCH(int, answer);
+    QFETCH(QString, storedAfter);
+    QFETCH(bool, quits);
+    QFETCH(QString, languageLabel);
+    TestEnv env;
+    LogCapture log;
+    if (storedBefore >= 0)
+        CommonTools::SetSettingValue(COMMON::KEY_LANGUAGE, storedBefore);
+    const int inEffect = storedBefore >= 0 ? storedBefore : 2;
+    CSettingDlg dialog;
+    QSignalSpy spy(&dialog, SIGNAL(settingInfoChanged(QString, QString)));
+    auto* language = child<QComboBox>(&dialog, "cmb_language");
+    QCOMPARE(language->currentIndex(), inEffect);
+
+    auto seen = std::make_shared<SeenBox>();
+    const bool quit = actionQuitsApplication([&]() {
+        answerNextBox(QMessageBox::StandardButton(answer), seen);
+        pick(language, picked);
+    });
+
+    QVERIFY(seen->seen);
+    QCOMPARE(seen->icon, QMessageBox::Question);
+    QCOMPARE(seen->title, QString::fromUtf8("温馨提示"));
+    QCOMPARE(seen->text, QString::fromUtf8("更改语言需要重新启动才能生效。"));
+    QCOMPARE(quit, quits);
+    QCOMPARE(stored(COMMON::KEY_LANGUAGE), storedAfter);
+    QCOMPARE(language->currentIndex(), quits ? picked : inEffect);
+    QCOMPARE(child<QLabel>(&dialog, "lbl_language")->text(), languageLabel);
+    QCOMPARE(spy.count(), 0);
+}
+
+void TestCSettingDlg::closingOnlyHidesDialog()
+{
+    TestEnv env;
+    LogCapture log;
+    CSettingDlg dialog;
+    auto* interval = child<QSpinBox>(&dialog, "spinBox_changeInterval");
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    interval->setValue(9);
+    const bool quit = actionQuitsApplication([&]() { dialog.close(); });
+    QVERIFY(!quit);
+    QVERIFY(dialog.isHidden());
+    dialog.show();
+    QCOMPARE(interval->value(), 9);
+}
+
+void TestCSettingDlg::englishCatalogueTranslatesFormAndQuestion()
+{
+    TestEnv env;
+    LogCapture log;
+    QTranslator english;
+    QVERIFY(english.load(CommonTools::GetTranslationFile(2)));
+    QCoreApplication::installTranslator(&english);
+    {
+        CSettingDlg dialog;
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Varnoks Pilot"));
+        QCOMPARE(child<QLabel>(&dialog, "lbl_start_up")->text(), QStringLiteral("Auto-Start On Boot"));
+        QCOMPARE(child<QComboBox>(&dialog, "cmb_start_up")->itemText(0), QStringLiteral("Yes"));
+        QCOMPARE(child<QComboBox>(&dialog, "cmb_language")->itemText(1), QString::fromUtf8("繁體中文"));
+        QCOMPARE(child<QGroupBox>(&dialog, "groupBox_alarminfo")->title(),
+                 QStringLiteral("Alert Threshold Settings"));
+
+        // The English labels carry no unit sign; switching leaves them as
+        // they are.
+        pick(child<QComboBox>(&dialog, "cmb_temperature_unit"), 1);
+        QCOMPARE(child<QLabel>(&dialog, "lbl_cpu_temp_alarm")->text(),
+                 QStringLiteral("CPU Temperature Alert"));
+        QCOMPARE(stored(COMMON::KEY_TEMPERATURE_UNIT), QStringLiteral("1"));
+
+        auto seen = std::make_shared<SeenBox>();
+        answerNextBox(QMessageBox::Cancel, seen);
+        pick(child<QComboBox>(&dialog, "cmb_language"), 0);
+        QVERIFY(seen->seen);
+        QCOMPARE(seen->title, QStringLiteral("Tips"));
+        QCOMPARE(seen->text,
+                 QStringLiteral("Language changes will take effect after restarting the software."));
+    }
+    QCoreApplication::removeTranslator(&english);
+}
+
+// The main window carries the application's style sheet; its class rules
+// for this dialog must reach it as a child.
+void TestCSettingDlg::styleSheetGivesGreyBackgroundAndRedGroups()
+{
+    TestEnv env;
+    LogCapture log;
+    QFile sheet(QStringLiteral(":/Resource/QssConfig/Application.qss"));
+    QVERIFY(sheet.open(QIODevice::ReadOnly));
+    QWidget owner;
+    owner.setStyleSheet(QString::fromUtf8(sheet.readAll()));
+    CSettingDlg dialog(&owner);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    const QImage image = dialog.grab().toImage();
+
+    auto isRed = [](QRgb p) { return qRed(p) > 150 && qGreen(p) < 100 && qBlue(p) < 100; };
+    // Background between the groups and the margins.
+    QCOMPARE(QColor(image.pixel(3, image.height() - 3)), QColor(237, 237, 237));
+    for (const char* name : {"groupBox_2", "groupBox_alarminfo", "groupBox_displayitem"}) {
+        auto* group = child<QGroupBox>(&dialog, name);
+        const QRect area = group->geometry();
+        // The frame's left edge runs down the middle of the group.
+        int redOnLeftEdge = 0;
+        for (int x = area.left(); x < area.left() + 4; ++x)
+            redOnLeftEdge += isRed(image.pixel(x, area.center().y())) ? 1 : 0;
+        QVERIFY2(redOnLeftEdge >= 1, name);
+        // The title sits above the frame's top line (margin-top 12px).
+        int redInTitle = 0;
+        for (int y = area.top(); y < area.top() + 10; ++y)
+            for (int x = area.left() + 10; x < area.left() + 100; ++x)
+                redInTitle += isRed(image.pixel(x, y)) ? 1 : 0;
+        QVERIFY2(redInTitle >= 5, name);
+        // Inside the group the background is grey as well.
+        QCOMPARE(QColor(image.pixel(area.left() + 4, area.bottom() - 3)), QColor(237, 237, 237));
+    }
+}
+
+QTEST_MAIN(TestCSettingDlg)
+#include "tst_csettingdlg.moc"
