@@ -1,0 +1,791 @@
+// The FTP client against a scripted server: reply framing, the interpreter's
+// state machine, the data connection, and servers that misbehave.
+#include "ftprecorder.h"
+#include "logcapture.h"
+#include "scriptedftpserver.h"
+#include "testenv.h"
+#include "update/ftp/qftp.h"
+
+#include <QBuffer>
+#include <QtTest>
+
+using varnoks::QFtp;
+using varnoks::QUrlInfo;
+
+namespace {
+
+const QByteArray kListing = "drwxr-xr-x 2 owner group 4096 Jan 5 10:30 V1.0.4.3\r\n"
+                            "drwxr-xr-x 2 owner group 4096 Jan 5 10:30 V1.0.4.10\r\n"
+                            "-rw-r--r-- 1 owner group 12 Jan 5 10:30 notes.txt\r\n";
+
+QStringList sorted(QStringList list)
+{
+    list.sort();
+    return list;
+}
+
+bool ipv6Available()
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHostIPv6);
+}
+
+} // namespace
+
+class TestQFtpScripted : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void repliesCutAtEveryByteAreRead_data();
+    void repliesCutAtEveryByteAreRead();
+    void userAnsweredWith230SkipsPassword();
+    void pasvWithoutParenthesesConnects();
+    void pasvNamingAnotherHostConnectsToControlPeer();
+    void hostilePassiveReplyFailsList_data();
+    void hostilePassiveReplyFailsList();
+    void refusedEpsvIsRetriedAsPasv();
+    void activeModeSendsPortOnIPv4();
+    void refusedEprtFallsBackToPortAndFailsCleanly();
+    void transferReplyBeforeDataCloseWaitsForEveryEntry_data();
+    void transferReplyBeforeDataCloseWaitsForEveryEntry();
+    void failedLoginDropsQueuedList();
+    void abortEndsTransferAndConnectionStaysUsable();
+    void clearPendingCommandsKeepsOnlyCurrent();
+    void oversizedInputFailsCommand_data();
+    void oversizedInputFailsCommand();
+    void controlCharactersNeverReachTexts();
+    void unsafeNamesAreNotListed();
+    void silentServerTimesOut_data();
+    void silentServerTimesOut();
+    void refusingGreetingFailsConnect();
+    void droppedControlConnectionFailsCommand();
+    void refusedDataConnectionFailsList();
+    void missingDirectoryOnDataConnectionFailsList();
+    void closeWaitsForConnectionToEnd();
+    void getWithoutSizeSupportStillDownloads();
+    void lineBreakInArgumentIsNotSent();
+    void commandIdsAreUniqueAcrossClients();
+    void malformedReplyStartIsSkipped();
+
+private:
+    TestEnv* m_env = nullptr;
+};
+
+void TestQFtpScripted::init()
+{
+    m_env = new TestEnv;
+}
+
+void TestQFtpScripted::cleanup()
+{
+    delete m_env;
+    m_env = nullptr;
+}
+
+void TestQFtpScripted::repliesCutAtEveryByteAreRead_data()
+{
+    QTest::addColumn<bool>("split");
+    QTest::newRow("whole writes") << false;
+    QTest::newRow("one byte per write") << true;
+}
+
+void TestQFtpScripted::repliesCutAtEveryByteAreRead()
+{
+    QFETCH(bool, split);
+    ScriptedFtpServer server;
+    QVERIFY(server.isListening());
+    server.setSplit(split);
+    server.setGreeting("220-Welcome\r\n220-second line\r\n220 ready\r\n");
+    server.setListing(kListing);
+    server.setHandler([&](const QByteArray& line) {
+        if (line == "PASS secret") {
+            server.send("230-Hello\r\n there\r\n230-more\r\n230 Logged in\r\n");
+            return true;
+        }
+        if (line == "NOOP") {
+            server.send("200-first\r\n220 is not the end\r\n 200 nor this\r\n200 last\r\n");
+            return true;
+        }
+        return false;
+    });
+
+    QFtp ftp;
+    FtpRecorder rec(&ftp);
+    QList<QPair<int, QString>> raw;
+    connect(&ftp, &QFtp::rawCommandReply, this,
+            [&](int code, const QString& text) { raw << qMakePair(code, text); });
+    ftp.connectToHost(server.host(), server.port());
+    ftp.login(QStringLiteral("user"), QStringLiteral("secret"));
+    ftp.list(QStringLiteral("/ZRN"));
+    ftp.rawCommand(QStringLiteral("NOOP"));
+    QVERIFY(rec.waitForDone());
+    QCOMPARE(rec.events().last(), QStringLiteral("done ok"));
+    QCOMPARE(ftp.state(), QFtp::LoggedIn);
+    QCOMPARE(sorted(rec.names()), (QStringList{"V1.0.4.10", "V1.0.4.3", "notes.txt"}));
+    QCOMPARE(raw.size(), 1);
+    QCOMPARE(raw.first().first, 200);
+    QCOMPARE(raw.first().second, QStringLiteral("first\r\n220 is not the end\r\n 200 nor this\r\nlast"));
+    QCOMPARE(server.received(),
+             (QList<QByteArray>{"USER user", "PASS secret", "TYPE A", "PASV", "LIST /ZRN", "NOOP"}));
+}
+
+void TestQFtpScripted::userAnsweredWith230SkipsPassword()
+{
+    ScriptedFtpServer server;
+    server.setHandler([&](const QByteArray& line) {
+        if (line.startsWith("USER ")) {
+            server.send("230 No password needed\r\n");
+            return true;
+        }
+        return false;
+    });
+    QFtp ftp;
+    FtpRecorder rec(&ftp);
+    ftp.connectToHost(server.host(), server.port());
+    const int idLogin = ftp.login();
+    QVERIFY(rec.waitForDone());
+    QVERIFY(rec.events().contains(QStringLiteral("finished %1 ok").arg(idLogin)));
+    QCOMPARE(server.received(), QList<QByteArray>{"USER anonymous"});
+    QCOMPARE(ftp.state(), QFtp::LoggedIn);
+}
+
+void TestQFtpScripted::pasvWithoutParenthesesConnects()
+{
+    ScriptedFtpServer server;
+    server.setListing(kListing);
+    server.setHandler([&](const QByteArray& line) {
+        if (line == "PASV") {
+            const quint16 port = server.openPassive();
+            server.send("227 Entering Passive Mode 127,0,0,1," + QByteArray::number(port >> 8) + "," +
+                        QByteArray::number(port & 0xff) + "\r\n");
+            return true;
+        }
+        return false;
+    });
+    QFtp ftp;
+    FtpRecorder rec(&ftp);
+    ftp.connectToHost(server.host(), server.port());
+    ftp.login(QStringLiteral("u"), QStringLiteral("p"));
+    ftp.list();
+    QVERIFY(rec.waitForDone());
+    QCOMPARE(rec.events().last(), QStringLiteral("done ok"));
+    QCOMPARE(rec.names().size(), 3);
+    QCOMPARE(server.dataConnections(), 1);
+}
+
+void TestQFtpScripted::pasvNamingAnotherHostConnectsToControlPeer()
+{
+    LogCapture log;
+    ScriptedFtpServer server;
+    server.setListing(kListing);
+    server.setHandler([&](const QByteArray& line) {
+        if (line == "PASV") {
+            const quint16 port = server.openPassive();
+            server.send("227 Entering Passive Mode (10,255,255,1," + QByteArray::number(port >> 8) + "," +
+                        QByteArray::number(port & 0xff) + ")\r\n");
+            return true;
+        }
+        return false;
+    });
+    QFtp ftp;
+    FtpRecorder rec(&ftp);
+    ftp.connectToHost(server.host(), server.port());
+    ftp.login(QStringLiteral("u"), QStringLiteral("p"));
+    ftp.list();
+    QVERIFY(rec.waitForDone());
+    QCOMPARE(rec.events().last(), QStringLiteral("done ok"));
+    QCOMPARE(server.dataConnections(), 1);
+    QCOMPARE(rec.names().size(), 3);
+    QCOMPARE(log.count(QStringLiteral("10.255.255.1")), 1);
+}
+
+void TestQFtpScripted::hostilePassiveReplyFailsList_data()
+{
+    QTest::addColumn<bool>("ipv6");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::newRow("227 number above 255") << false << QByteArray("227 (300,0,0,1,4,1)\r\n");
+    QTest::newRow("227 port byte above 255") << false << QByteArray("227 (127,0,0,1,4,256)\r\n");
+    QTest::newRow("227 huge number") << false << QByteArray("227 (127,0,0,1,99999999999999999999,1)\r\n");
+    QTest::newRow("227 port zero") << false << QByteArray("227 (127,0,0,1,0,0)\r\n");
+    QTest::newRow("227 five numbers") << false << QByteArray("227 (127,0,0,1,4)\r\n");
+    QTest::newRow("227 no numbers") << false << QByteArray("227 Entering Passive Mode\r\n");
+    QTest::newRow("229 port zero") << true << QByteArray("229 (|||0|)\r\n");
+    QTest::newRow("229 port above 65535") << true << QByteArray("229 (|||65536|)\r\n");
+    QTest::newRow("229 three delimiters") << true << QByteArray("229 (||6446|)\r\n");
+    QTest::newRow("229 unterminated") << true << QByteArray("229 (|||6446\r\n");
+    QTest::newRow("229 no parenthesis") << true << QByteArray("229 Entering Extended Passive Mode\r\n");
+    QTest::newRow("229 parenthesis last") << true << QByteArray("229 (\r\n");
+    QTest::newRow("229 port not a number") << true << QByteArray("229 (|||64x|)\r\n");
+}
+
+void TestQFtpScripted::hostilePassiveReplyFailsList()
+{
+    QFETCH(bool, ipv6);
+    QFETCH(QByteArray, reply);
+    if (ipv6 && !ipv6Available())
+        QSKIP("no IPv6 loopback here");
+    ScriptedFtpServer server(ipv6 ? QHostAddress::LocalHostIPv6 : QHostAddress::LocalHost);
+    server.setHandler([&](const QByteArray& line) {
+        if (line == "PASV" || line == "EPSV") {
+            server.openPassive();
+            server.send(reply);
+            return true;
+        }
+        return false;
+    });
+    QFtp ftp;
+    FtpRecorder rec(&ftp);
+    ftp.connectToHost(server.host(), server.port());
+    ftp.login(QStringLiteral("u"), QStringLiteral("p"));
+    const int idList = ftp.list();
+    const int idClose = ftp.close();
+    QVERIFY(rec.waitForDone());
+    QVERIFY(rec.events().contains(QStringLiteral("finished %1 error").arg(idList)));
+    QVERIFY(!rec.events().contains(QStringLiteral("started %1").arg(idClose)));
+    QVERIFY2(ftp.errorString().startsWith(QLatin1String("Listing directory failed:\n")),
+             qPrintable(ftp.errorString()));
+    QCOMPARE(server.dataConnections(), 0);
+    QVERIFY(!server.receivedCommand("LIST"));
+    QVERIFY(server.receivedCommand(ipv6 ? "EPSV" : "PASV"));
+}
+
+void TestQFtpScripted::refusedEpsvIsRetriedAsPasv()
+{
+    if (!ipv6Available())
+        QSKIP("no IPv6 loopback here");
+    ScriptedFtpServer server(QHostAddress::LocalHostIPv6);
+    server.setListing(kListing);
+    server.setHandler([&](const QByteArray& line) {
+        if (line == "EPSV") {
+            server.send("500 EPSV not understood\r\n");
+            return true;
+        }
+        return false;
+    });
+    QFtp ftp;
+    FtpRecorder rec(&ftp);
+    ftp.connectToHost(server.host(), server.port());
+    ftp.login(QStringLiteral("u"), QStringLiteral("p"));
+    ftp.list();
+    ftp.list();
+    QVERIFY(rec.waitForDone());
+    QCOMPARE(rec.events().last(), QStringLiteral("done ok"));
+    QCOMPARE(rec.names().size(), 6);
+    // Once refused, the connection stays with PASV.
+    QCOMPARE(server.received(), (QList<QByteArray>{"USER u", "PASS p", "TYPE A", "EPSV", "PASV", "LIST",
+                                                   "TYPE A", "PASV", "LIST"}));
+}
+
+void TestQFtpScripted::activeModeSendsPortOnIPv4()
+{
+    ScriptedFtpServer server;
+    QTcpSocket* data = new QTcpSocket(&server);
+    server.setHandler([&](const QByteArray& line) {
+        if (line.startsWith("PORT ")) {
+            const QList<QByteArray> n = line.mid(5).split(',');
+            if (n.size() != 6) {
+                server.send("501 bad\r\n");
+                return true;
+            }
+            const QByteArray host = n[0] + '.' + n[1] + '.' + n[2] + '.' + n[3];
+            data->connectToHost(QString::fromLatin1(host), quint16(n[4].toInt() * 256 + n[5].toInt()));
+            server.send("200 PORT ok\r\n");
+            return true;
+        }
+        if (line == "LIST") {
+            server.send("150 listing\r\n");
+            if (!data->waitForConnected(5000))
+                return true;
+            data->write(kListing);
+            data->disconnectFromHost();
+            server.send("226 done\r\n");
+            return true;
+        }
+        return false;
+    });
+    QFtp ftp;
+    FtpRecorder rec(&ftp);
+    ftp.connectToHost(server.host(), server.port());
+    ftp.login(QStringLiteral("u"), QStringLiteral("p"));
+    ftp.setTransferMode(QFtp::Active);
+    ftp.list();
+    QVERIFY(rec.waitForDone());
+    QCOMPARE(rec.events().last(), QStringLiteral("done ok"));
+    QCOMPARE(rec.names().size(), 3);
+    QVERIFY(server.received().at(3).startsWith("PORT 127,0,0,1,"));
+}
+
+void TestQFtpScripted::refusedEprtFallsBackToPortAndFailsCleanly()
+{
+    if (!ipv6Available())
+        QSKIP("no IPv6 loopback here");
+    ScriptedFtpServer server(QHostAddress::LocalHostIPv6);
+    server.setHandler([&](const QByteArray& line) {
+        if (line.startsWith("EPRT ")) {
+            server.send("500 EPRT not understood\r\n");
+            return true;
+        }
+        return false;
+    });
+    QFtp ftp;
+    FtpRecorder rec(&ftp);
+    ftp.connectToHost(server.host(), server.port());
+    ftp.login(QStringLiteral("u"), QStringLiteral("p"));
+    ftp.setTransferMode(QFtp::Active);
+    const int idList = ftp.list();
+    QVERIFY(rec.waitForDone(5000));
+    QVERIFY(rec.events().contains(QStringLiteral("finished %1 error").arg(idList)));
+    QVERIFY(server.received().at(3).startsWith("EPRT |2|::1|"));
+    QVERIFY(!server.receivedCommand("PORT"));
+    QVERIFY(!server.receivedCommand("LIST"));
+}
+
+void TestQFtpScripted::transferReplyBeforeDataCloseWaitsForEveryEntry_data()
+{
+    QTest::addColumn<bool>("split");
+    QTest::addColumn<bool>("finalLineEnd");
+    QTest::newRow("whole") << false << true;
+    QTest::newRow("split") << true << true;
+    QTest::newRow("last line without line end") << false << false;
+}
+
+void TestQFtpScripted::transferReplyBeforeDataCloseWaitsForEveryEntry()
+{
+    QFETCH(bool, split);
+    QFETCH(bool, finalLineEnd);
+    ScriptedFtpServer server;
+    server.setSplit(split);
+    QByteArray listing = kListing;
+    if (!finalLineEnd)
+        listing.chop(2);
+    server.setHandler([&](const QByteArray& line) {
+        if (line == "LIST") {
+            // Both replies at once, the listing only later.
+            server.send("150 here it comes\r\n226 all sent\r\n");
+            QTimer::singleShot(200, &server, [&server, listing] { server.sendData(listing, true); });
+            return true;
+        }
+        return false;
+    });
+    QFtp ftp;
+    FtpRecorder rec(&ftp);
+    ftp.connectToHost(server.host(), server.port());
+    ftp.login(QStringLiteral("u"), QStringLiteral("p"));
+    const int idList = ftp.list();
+    const int idNoop = ftp.rawCommand(QStringLiteral("NOOP"));
+    QVERIFY(rec.waitForDone());
+    QCOMPARE(rec.events().last(), QStringLiteral("done ok"));
+    QCOMPARE(rec.names().size(), 3);
+    const int finished = rec.indexOf(QStringLiteral("finished %1 ok").arg(idList));
+    QVERIFY(finished > 0);
+    for (const QString& e : rec.events(QStringLiteral("list")))
+        QVERIFY(rec.indexOf(e) < finished);
+    QVERIFY(rec.events().contains(QStringLiteral("finished %1 ok").arg(idNoop)));
+}
+
+void TestQFtpScripted::failedLoginDropsQueuedList()
+{
+    ScriptedFtpServer server;
+    server.setHandler([&](const QByteArray& line) {
+        if (line.startsWith("PASS ")) {
+            server.send("530 Login incorrect.\r\n");
+            return true;
+        }
+        return false;
+    });
+    QFtp ftp;
+    FtpRecorder rec(&ftp);
+    const int idConnect = ftp.connectToHost(server.host(), server.port());
+    const int idLogin = ftp.login(QStringLiteral("u"), QStringLiteral("bad"));
+    const int idList = ftp.list();
+    QVERIFY(rec.waitForDone());
+    QCOMPARE(rec.events(QStringLiteral("finished")),
+             (QStringList{QStringLiteral("finished %1 ok").arg(idConnect),
+                          QStringLiteral("finished %1 error").arg(idLogin)}));
+    QVERIFY(!rec.events().contains(QStringLiteral("started %1").arg(idList)));
+    QCOMPARE(rec.events().last(), QStringLiteral("done error"));
+    QCOMPARE(ftp.errorString(), QStringLiteral("Login failed:\nLogin incorrect."));
+    QCOMPARE(ftp.error(), QFtp::UnknownError);
+    QVERIFY(!server.receivedCommand("TYPE"));
+}
+
+void TestQFtpScripted::abortEndsTransferAndConnectionStaysUsable()
+{
+    ScriptedFtpServer server;
+    server.setHandler([&](const QByteArray& line) {
+        if (line == "LIST") {
+            server.send("150 listing\r\n");
+            server.sendData("drwxr-xr-x 2 o g 1 Jan 5 10:30 first\r\n", false);
+            return true;
+        }
+        if (line == "ABOR") {
+            server.closeData();
+            server.send("426 Transfer aborted\r\n226 ABOR successful\r\n");
+            return true;
+        }
+        return false;
+    });
+    QFtp ftp;
+    FtpRecorder rec(&ftp);
+    ftp.connectToHost(server.host(), server.port());
+    ftp.login(QStringLiteral("u"), QStringLiteral("p"));
+    const int idList = ftp.list();
+    const int idClose = ftp.close();
+    connect(&ftp, &QFtp::listInfo, &ftp, &QFtp::abort);
+    QVERIFY(rec.waitForDone());
+    QCOMPARE(rec.names(), QStringList{"first"});
+    QVERIFY(rec.events().contains(QStringLiteral("finished %1 error").arg(idList)));
+    QVERIFY(!rec.events().contains(QStringLiteral("started %1").arg(idClose)));
+    QCOMPARE(ftp.errorString(), QStringLiteral("Listing directory failed:\nTransfer aborted"));
+
+    // The reply to ABOR was taken as such: the next command gets its own.
+    disconnect(&ftp, &QFtp::listInfo, &ftp, &QFtp::abort);
+    const int idNoop = ftp.rawCommand(QStringLiteral("NOOP"));
+    QVERIFY(rec.waitForDone());
+    QTRY_VERIFY(rec.events().contains(QStringLiteral("finished %1 ok").arg(idNoop)));
+}
+
+void TestQFtpScripted::clearPendingCommandsKeepsOnlyCurrent()
+{
+    ScriptedFtpServer server;
+    QFtp ftp;
+    FtpRecorder rec(&ftp);
+    QVERIFY(!ftp.hasPendingCommands());
+    QCOMPARE(ftp.currentCommand(), QFtp::None);
+    ftp.connectToHost(server.host(), server.port());
+    QVERIFY(!ftp.hasPendingCommands());
+    const int idLogin = ftp.login(QStringLiteral("u"), QStringLiteral("p"));
+    QVERIFY(ftp.hasPendingCommands());
+    const int idList = ftp.list();
+    ftp.close();
+    connect(&ftp, &QFtp::commandStarted, this, [&](int id) {
+        if (id == idLogin) {
+            ftp.clearPendingCommands();
+            QVERIFY(!ftp.hasPendingCommands());
+            QCOMPARE(ftp.currentCommand(), QFtp::Login);
+            QCOMPARE(ftp.currentId(), idLogin);
+        }
+    });
+    QVERIFY(rec.waitForDone());
+    QCOMPARE(rec.events().last(), QStringLiteral("done ok"));
+    QVERIFY(!rec.events().contains(QStringLiteral("started %1").arg(idList)));
+    QCOMPARE(server.received(), (QList<QByteArray>{"USER u", "PASS p"}));
+    // An abort with nothing queued does nothing.
+    ftp.abort();
+    QTest::qWait(50);
+    QCOMPARE(server.received().size(), 2);
+}
+
+void TestQFtpScripted::oversizedInputFailsCommand_data()
+{
+    QTest::addColumn<QByteArray>("reply");   // answer to NOOP
+    QTest::addColumn<QByteArray>("listing"); // or the listing
+    QTest::addColumn<QString>("error");
+    QTest::newRow("reply line over 64 KiB") << (QByteArray("200 ") + QByteArray(70000, 'a') + "\r\n")
+                                            << QByteArray() << "Reply line longer than 65536 bytes";
+    QTest::newRow("reply line over 64 KiB without end")
+        << (QByteArray("200 ") + QByteArray(70000, 'a')) << QByteArray()
+        << "Reply line longer than 65536 bytes";
+    QByteArray big = "200-start\r\n";
+    for (int i = 0; i < 20; ++i)
+        big += QByteArray(60000, 'b') + "\r\n";
+    big += "200 end\r\n";
+    QTest::newRow("reply over 1 MiB") << big << QByteArray() << "Reply longer than 1048576 bytes";
+    QTest::newRow("listing line over 64 KiB")
+        << QByteArray() << (QByteArray("-rw-r--r-- 1 o g 1 Jan 5 10:30 ") + QByteArray(70000, 'c') + "\r\n")
+        << "Listing directory failed:\nListing line longer than 65536 bytes";
+    QTest::newRow("listing line over 64 KiB without end")
+        << QByteArray() << QByteArray(200000, 'd')
+        << "Listing directory failed:\nListing line longer than 65536 bytes";
+}
+
+void TestQFtpScripted::oversizedInputFailsCommand()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(QByteArray, listing);
+    QFETCH(QString, error);
+    ScriptedFtpServer server;
+    server.setListing(listing);
+    server.setHandler([&](const QByteArray& line) {
+        if (line == "NOOP") {
+            server.send(reply);
+            return true;
+        }
+        return false;
+    });
+    QFtp ftp;
+    ftp.setTransferTimeout(3000);
+    FtpRecorder rec(&ftp);
+    ftp.connectToHost(server.host(), server.port());
+    ftp.login(QStringLiteral("u"), QStringLiteral("p"));
+    const int id = reply.isEmpty() ? ftp.list() : ftp.rawCommand(QStringLiteral("NOOP"));
+    QVERIFY(rec.waitForDone());
+    QVERIFY(rec.events().contains(QStringLiteral("finished %1 error").arg(id)));
+    QCOMPARE(ftp.errorString(), error);
+    if (!reply.isEmpty())
+        QCOMPARE(ftp.state(), QFtp::Unconnected);
+}
+
+void TestQFtpScripted::controlCharactersNeverReachTexts()
+{
+    ScriptedFtpServer server;
+    server.setHandler([&](const QByteArray& line) {
+        if (line.startsWith("PASS ")) {
+            server.send(QByteArray("530 bad\0pass\x1b[2J\x7f\xc2\x85word\r\n", 26));
+            return true;
+        }
+        return false;
+    });
+    QFtp ftp;
+    FtpRecorder rec(&ftp);
+    ftp.connectToHost(server.host(), server.port());
+    ftp.login(QStringLiteral("u"), QStringLiteral("p"));
+    QVERIFY(rec.waitForDone());
+    const QString r(QChar::ReplacementCharacter);
+    QCOMPARE(ftp.errorString(),
+             QStringLiteral("Login failed:\nbad") + r + "pass" + r + "[2J" + r + r + "word");
+}
+
+void TestQFtpScripted::unsafeNamesAreNotListed()
+{
+    ScriptedFtpServer server;
+    server.setListing(QByteArray("drwxr-xr-x 2 o g 1 Jan 5 10:30 ../../etc\r\n"
+                                 "drwxr-xr-x 2 o g 1 Jan 5 10:30 V1.0.4.3/../../x\r\n"
+                                 "drwxr-xr-x 2 o g 1 Jan 5 10:30 V1\0.0\r\n"
+                                 "drwxr-xr-x 2 o g 1 Jan 5 10:30 V1.0.4.4\r\n",
+                                 170));
+    QFtp ftp;
+    FtpRecorder rec(&ftp);
+    ftp.connectToHost(server.host(), server.port());
+    ftp.login(QStringLiteral("u"), QStringLiteral("p"));
+    ftp.list();
+    QVERIFY(rec.waitForDone());
+    QCOMPARE(rec.events().last(), QStringLiteral("done ok"));
+    QCOMPARE(rec.names(), QStringList{"V1.0.4.4"});
+}
+
+void TestQFtpScripted::silentServerTimesOut_data()
+{
+    QTest::addColumn<QByteArray>("silentAfter"); // the command left unanswered; empty: no greeting
+    QTest::addColumn<int>("failingCommand");
+    QTest::newRow("no greeting") << QByteArray() << int(QFtp::ConnectToHost);
+    QTest::newRow("no answer to PASS") << QByteArray("PASS") << int(QFtp::Login);
+    QTest::newRow("no answer to LIST") << QByteArray("LIST") << int(QFtp::List);
+    QTest::newRow("listing never ends") << QByteArray("LIST-open") << int(QFtp::List);
+}
+
+void TestQFtpScripted::silentServerTimesOut()
+{
+    QFETCH(QByteArray, silentAfter);
+    QFETCH(int, failingCommand);
+    ScriptedFtpServer server;
+    if (silentAfter.isEmpty())
+        server.setGreeting(QByteArray());
+    server.setHandler([&](const QByteArray& line) {
+        if (silentAfter == "LIST-open" && line == "LIST") {
+            server.send("150 listing\r\n");
+            server.sendData("-rw-r--r-- 1 o g 1 Jan 5 10:30 a\r\n", false);
+            return true;
+        }
+        return !silentAfter.isEmpty() && line.startsWith(silentAfter);
+    });
+    QFtp ftp;
+    ftp.setTransferTimeout(300);
+    FtpRecorder rec(&ftp);
+    QList<int> ids;
+    ids << ftp.connectToHost(server.host(), server.port());
+    ids << ftp.login(QStringLiteral("u"), QStringLiteral("p"));
+    ids << ftp.list();
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(rec.waitForDone(10000));
+    QVERIFY(timer.elapsed() >= 250);
+    const int failedId = ids.at(failingCommand == QFtp::ConnectToHost ? 0
+                                : failingCommand == QFtp::Login       ? 1
+                                                                      : 2);
+    QCOMPARE(rec.events(QStringLiteral("finished")).last(),
+             QStringLiteral("finished %1 error").arg(failedId));
+    const QString timedOut = QStringLiteral("Connection timed out to host 127.0.0.1");
+    QCOMPARE(ftp.errorString().section(QLatin1Char('\n'), -1), timedOut);
+    QCOMPARE(ftp.error(), QFtp::ConnectionRefused);
+    QCOMPARE(ftp.state(), QFtp::Unconnected);
+}
+
+void TestQFtpScripted::refusingGreetingFailsConnect()
+{
+    ScriptedFtpServer server;
+    server.setGreeting("421 Too many users\r\n");
+    QFtp ftp;
+    FtpRecorder rec(&ftp);
+    const int idConnect = ftp.connectToHost(server.host(), server.port());
+    ftp.login();
+    QVERIFY(rec.waitForDone(5000));
+    QCOMPARE(rec.events(QStringLiteral("finished")),
+             QStringList{QStringLiteral("finished %1 error").arg(idConnect)});
+    QCOMPARE(ftp.errorString(), QStringLiteral("Connecting to host failed:\nToo many users"));
+    QCOMPARE(ftp.state(), QFtp::Unconnected);
+}
+
+void TestQFtpScripted::droppedControlConnectionFailsCommand()
+{
+    ScriptedFtpServer server;
+    server.setHandler([&](const QByteArray& line) {
+        if (line == "TYPE A") {
+            server.closeControl();
+            return true;
+        }
+        return false;
+    });
+    QFtp ftp;
+    FtpRecorder rec(&ftp);
+    ftp.connectToHost(server.host(), server.port());
+    ftp.login(QStringLiteral("u"), QStringLiteral("p"));
+    const int idList = ftp.list();
+    QVERIFY(rec.waitForDone(5000));
+    QVERIFY(rec.events().contains(QStringLiteral("finished %1 error").arg(idList)));
+    QCOMPARE(ftp.errorString(), QStringLiteral("Listing directory failed:\nConnection closed"));
+    QCOMPARE(ftp.state(), QFtp::Unconnected);
+}
+
+void TestQFtpScripted::refusedDataConnectionFailsList()
+{
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost));
+    const quint16 closedPort = probe.serverPort();
+    probe.close();
+    ScriptedFtpServer server;
+    server.setHandler([&](const QByteArray& line) {
+        if (line == "PASV") {
+            server.send(server.pasvReply(closedPort));
+            return true;
+        }
+        return false;
+    });
+    QFtp ftp;
+    FtpRecorder rec(&ftp);
+    ftp.connectToHost(server.host(), server.port());
+    ftp.login(QStringLiteral("u"), QStringLiteral("p"));
+    const int idList = ftp.list();
+    QVERIFY(rec.waitForDone(5000));
+    QVERIFY(rec.events().contains(QStringLiteral("finished %1 error").arg(idList)));
+    QCOMPARE(ftp.errorString(),
+             QStringLiteral("Listing directory failed:\nConnection refused for data connection"));
+    QCOMPARE(ftp.error(), QFtp::ConnectionRefused);
+    QVERIFY(!server.receivedCommand("LIST"));
+}
+
+void TestQFtpScripted::missingDirectoryOnDataConnectionFailsList()
+{
+    ScriptedFtpServer server;
+    server.setListing("ls: /ZRN: No such file or directory\r\n");
+    QFtp ftp;
+    FtpRecorder rec(&ftp);
+    ftp.connectToHost(server.host(), server.port());
+    ftp.login(QStringLiteral("u"), QStringLiteral("p"));
+    const int idList = ftp.list(QStringLiteral("/ZRN"));
+    QVERIFY(rec.waitForDone());
+    QVERIFY(rec.events().contains(QStringLiteral("finished %1 error").arg(idList)));
+    QCOMPARE(ftp.errorString(),
+             QStringLiteral("Listing directory failed:\nls: /ZRN: No such file or directory"));
+    QVERIFY(rec.names().isEmpty());
+}
+
+void TestQFtpScripted::closeWaitsForConnectionToEnd()
+{
+    ScriptedFtpServer server;
+    server.setHandler([&](const QByteArray& line) {
+        if (line == "QUIT") {
+            server.send("221 Goodbye\r\n"); // and keeps the connection open
+            return true;
+        }
+        return false;
+    });
+    QFtp ftp;
+    FtpRecorder rec(&ftp);
+    ftp.connectToHost(server.host(), server.port());
+    const int idClose = ftp.close();
+    QVERIFY(rec.waitForDone(5000));
+    QCOMPARE(rec.events().last(), QStringLiteral("done ok"));
+    QVERIFY(rec.indexOf(QStringLiteral("state 0")) <
+            rec.indexOf(QStringLiteral("finished %1 ok").arg(idClose)));
+    QCOMPARE(ftp.state(), QFtp::Unconnected);
+}
+
+void TestQFtpScripted::getWithoutSizeSupportStillDownloads()
+{
+    ScriptedFtpServer server;
+    const QByteArray content(100000, 'q');
+    server.setFile(content);
+    server.setHandler([&](const QByteArray& line) {
+        if (line.startsWith("SIZE ")) {
+            server.send("550 SIZE not allowed\r\n");
+            return true;
+        }
+        return false;
+    });
+    QFtp ftp;
+    FtpRecorder rec(&ftp);
+    QBuffer buffer;
+    ftp.connectToHost(server.host(), server.port());
+    ftp.login(QStringLiteral("u"), QStringLiteral("p"));
+    const int idGet = ftp.get(QStringLiteral("setup.exe"), &buffer);
+    QVERIFY(rec.waitForDone());
+    QVERIFY2(rec.events().contains(QStringLiteral("finished %1 ok").arg(idGet)),
+             qPrintable(ftp.errorString()));
+    QCOMPARE(buffer.data(), content);
+    QCOMPARE(rec.progress().last(), qMakePair(qint64(content.size()), qint64(0)));
+    QVERIFY(server.receivedCommand("RETR"));
+}
+
+void TestQFtpScripted::lineBreakInArgumentIsNotSent()
+{
+    ScriptedFtpServer server;
+    QFtp ftp;
+    FtpRecorder rec(&ftp);
+    ftp.connectToHost(server.host(), server.port());
+    ftp.login(QStringLiteral("u"), QStringLiteral("p"));
+    const int idList = ftp.list(QStringLiteral("/ZRN\r\nDELE important"));
+    QVERIFY(rec.waitForDone());
+    QVERIFY(rec.events().contains(QStringLiteral("finished %1 error").arg(idList)));
+    QVERIFY(!server.receivedCommand("DELE"));
+    QVERIFY(!server.receivedCommand("TYPE"));
+}
+
+void TestQFtpScripted::commandIdsAreUniqueAcrossClients()
+{
+    QFtp a;
+    QFtp b;
+    const int a1 = a.login();
+    const int b1 = b.login();
+    const int a2 = a.list();
+    QVERIFY(a1 < b1);
+    QVERIFY(b1 < a2);
+    a.clearPendingCommands();
+    b.clearPendingCommands();
+}
+
+void TestQFtpScripted::malformedReplyStartIsSkipped()
+{
+    ScriptedFtpServer server;
+    server.setHandler([&](const QByteArray& line) {
+        if (line.startsWith("PASS ")) {
+            server.send("hello there\r\n99\r\n600 out of range\r\n230 Logged in\r\n");
+            return true;
+        }
+        return false;
+    });
+    QFtp ftp;
+    FtpRecorder rec(&ftp);
+    ftp.connectToHost(server.host(), server.port());
+    const int idLogin = ftp.login(QStringLiteral("u"), QStringLiteral("p"));
+    QVERIFY(rec.waitForDone(5000));
+    QVERIFY(rec.events().contains(QStringLiteral("finished %1 ok").arg(idLogin)));
+    QCOMPARE(ftp.state(), QFtp::LoggedIn);
+}
+
+QTEST_MAIN(TestQFtpScripted)
+#include "tst_qftpscripted.moc"
