@@ -2,6 +2,9 @@
 #include "app/commontools.h"
 #include "app/qsingleapplication.h"
 #include "app/signalquit.h"
+#include "sensors/hardwareinforeader.h"
+#include "ui/csettingdlg.h"
+#include "ui/mainwindow.h"
 
 #include <QTextCodec>
 #include <QTranslator>
@@ -24,7 +27,14 @@ int main(int argc, char* argv[])
     int nExitCode = 0;
     if (!app.isRunning()) {
         SignalQuit signalQuit;
+        MainWindow mainWindow;
+        // A later start brings the settings forward, not the hidden window.
+        app.setMainWindow(mainWindow.settingDialog());
+        mainWindow.hide();
         nExitCode = app.exec();
+        // Leaving this scope destroys the main window, which stops and joins
+        // the report sender before the sensor library is shut down.
     }
+    HardwareInfoReader::ReleaseHWi32Dll();
     return nExitCode;
 }

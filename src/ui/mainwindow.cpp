@@ -4,13 +4,13 @@
 #include "app/commontools.h"
 #include "app/rslogger.h"
 #include "device/circulardisplaytimer.h"
+#include "device/devicechangemonitor.h"
 #include "device/sendhiddatathread.h"
 #include "sensors/hardwareinforeader.h"
 #include "ui/caboutdlg.h"
 #include "ui/csettingdlg.h"
 #include "ui/messageboxshow.h"
 #include "ui_mainwindow.h"
-#include "update/cupgradedialog.h"
 
 #include <QCloseEvent>
 #include <QFile>
@@ -64,13 +64,10 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     m_pSendHIDDataThread->pauseSending();
 
     // The monitor is enabled before the scan, so nothing slips between them.
-    if (DeviceMonitor* monitor = m_hidDevicesManager.registerNotify(this))
-        connect(monitor, &DeviceMonitor::deviceChanged, this, &MainWindow::onDeviceChange);
+    if (DeviceChangeMonitor* monitor = m_hidDevicesManager.registerNotify(this))
+        connect(monitor, &DeviceChangeMonitor::deviceChanged, this, &MainWindow::onDeviceChange);
     m_hidDevicesManager.scanDevices();
     refreshDevices();
-
-    m_pUpgradeDialog = new CUpgradeDialog(this);
-    m_pUpgradeDialog->checkUpdate(true);
 
     m_pSettingDlg = new CSettingDlg(this);
     connect(m_pSettingDlg, SIGNAL(settingInfoChanged(QString, QString)), this,
@@ -81,8 +78,6 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
 
 MainWindow::~MainWindow()
 {
-    delete m_pUpgradeDialog;
-    m_pUpgradeDialog = nullptr;
     delete m_pSettingDlg;
     m_pSettingDlg = nullptr;
     delete ui;
@@ -192,8 +187,6 @@ void MainWindow::onTrayIconActived(QSystemTrayIcon::ActivationReason reason)
 
 void MainWindow::onCheckUpdate()
 {
-    if (m_pUpgradeDialog)
-        m_pUpgradeDialog->checkUpdate(false);
 }
 
 void MainWindow::onAbout()
