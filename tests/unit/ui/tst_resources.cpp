@@ -2,8 +2,10 @@
 // translation catalogues, checked from the outside as a consumer sees them.
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QGroupBox>
 #include <QImageReader>
 #include <QLabel>
 #include <QPushButton>
@@ -16,6 +18,7 @@
 #include <QtEndian>
 
 #include "testenv.h"
+#include "ui/csettingdlg.h"
 
 namespace {
 
@@ -100,6 +103,7 @@ private slots:
     void styleSheetKeepsItsRulesInOrder();
     void styleSheetImagesAllExist();
     void styleSheetStylesTheWidgetsItIsAppliedTo();
+    void settingsDialogRulesReachOnlyTheSettingsDialog();
 
     void catalogueHoldsEveryMessageOnce_data();
     void catalogueHoldsEveryMessageOnce();
@@ -321,6 +325,31 @@ void TestResources::styleSheetStylesTheWidgetsItIsAppliedTo()
     QCOMPARE(label->font().family(), QStringLiteral("Microsoft YaHei")); // the first rule took effect
     QVERIFY(button->sizeHint().height() >= 28);
     QVERIFY(stray.font().family() != QStringLiteral("Microsoft YaHei"));
+}
+
+void TestResources::settingsDialogRulesReachOnlyTheSettingsDialog()
+{
+    TestEnv env; // the dialog reads and writes settings and the logon entry
+    QVERIFY(env.isValid());
+    QWidget host;
+    host.setStyleSheet(QString::fromUtf8(resourceBytes(kStyleSheet)));
+    auto* settings = new CSettingDlg(&host);
+    auto* other = new QDialog(&host);
+    auto* otherGroup = new QGroupBox(other);
+    settings->ensurePolished();
+    other->ensurePolished();
+    otherGroup->ensurePolished();
+    const QList<QGroupBox*> groups = settings->findChildren<QGroupBox*>();
+    QVERIFY(!groups.isEmpty());
+
+    const QColor grey(237, 237, 237);
+    QCOMPARE(settings->palette().color(QPalette::Window), grey);
+    for (QGroupBox* group : groups) {
+        group->ensurePolished();
+        QCOMPARE(group->palette().color(QPalette::Window), grey);
+    }
+    QCOMPARE(other->palette().color(QPalette::Window), QColor(Qt::white));
+    QCOMPARE(otherGroup->palette().color(QPalette::Window), QColor(Qt::white));
 }
 
 void TestResources::catalogueHoldsEveryMessageOnce_data()
