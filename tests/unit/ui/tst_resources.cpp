@@ -8,10 +8,13 @@
 #include <QGroupBox>
 #include <QImageReader>
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QResource>
 #include <QSet>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QTest>
 #include <QTranslator>
 #include <QXmlStreamReader>
@@ -98,6 +101,7 @@ private slots:
     void imageIsRgbaPngOfItsSize();
     void applicationIconHoldsNineTrueColourSizes();
     void desktopIconsExistAtTheirThemeSizes();
+    void desktopEntryIsValidAndNamesTheThemeIcon();
 
     void styleSheetIsStoredCompressedWithByteOrderMark();
     void styleSheetKeepsItsRulesInOrder();
@@ -194,6 +198,26 @@ void TestResources::desktopIconsExistAtTheirThemeSizes()
     }
     QVERIFY(QFile::exists(
         TestEnv::sourcePath(QStringLiteral("resources/icons/hicolor/scalable/apps/varnoks-pilot.svg"))));
+}
+
+void TestResources::desktopEntryIsValidAndNamesTheThemeIcon()
+{
+    const QString entry = TestEnv::sourcePath(QStringLiteral("packaging/varnoks-pilot.desktop"));
+    QSettings desktop(entry, QSettings::IniFormat);
+    desktop.beginGroup(QStringLiteral("Desktop Entry"));
+    QCOMPARE(desktop.value(QStringLiteral("Type")).toString(), QStringLiteral("Application"));
+    QCOMPARE(desktop.value(QStringLiteral("Exec")).toString(), QStringLiteral("varnoks-pilot"));
+    // The theme icon installed from resources/icons/hicolor.
+    QCOMPARE(desktop.value(QStringLiteral("Icon")).toString(), QStringLiteral("varnoks-pilot"));
+
+    const QString validator = QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
+    if (validator.isEmpty())
+        QSKIP("desktop-file-validate is not installed");
+    QProcess process;
+    process.start(validator, {entry});
+    QVERIFY(process.waitForFinished(10000));
+    QVERIFY2(process.exitCode() == 0, process.readAllStandardOutput().constData());
+    QVERIFY2(process.readAllStandardOutput().trimmed().isEmpty(), "validator has remarks");
 }
 
 void TestResources::styleSheetIsStoredCompressedWithByteOrderMark()
