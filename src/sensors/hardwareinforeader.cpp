@@ -53,8 +53,11 @@ HardwareInfoReader* HardwareInfoReader::GetInstance()
     QMutexLocker locker(&g_creationMutex);
     pReader = g_pInstance.load(std::memory_order_acquire);
     if (!pReader) {
-        pReader =
-            new HardwareInfoReader([](QString* pError) { return SensorLibraryLoader::LoadDefault(pError); });
+        // The file is chosen here, on the GUI thread: the application's
+        // folder is not safe to ask for from the pool thread.
+        const QString strLibrary = SensorLibraryLoader::LibraryToLoad();
+        pReader = new HardwareInfoReader(
+            [strLibrary](QString* pError) { return SensorLibraryLoader::Load(strLibrary, pError); });
         // Nobody waits for this task; the ready flag tells when it is done.
         QThreadPool::globalInstance()->start([pReader]() { pReader->InitHWi32Dll(); });
         InstanceOwner().reset(pReader);

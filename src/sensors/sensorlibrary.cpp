@@ -78,8 +78,3 @@ SensorEntryPoints SensorLibraryLoader::Load(const QString& strFileName, QString*
     }
     return entryPoints;
 }
-
-SensorEntryPoints SensorLibraryLoader::LoadDefault(QString* pError)
-{
-    return Load(LibraryToLoad(), pError);
-}

@@ -40,7 +40,4 @@ public:
     // entry points. On failure the result is incomplete and, when pError is
     // given, it receives the loader's explanation.
     static SensorEntryPoints Load(const QString& strFileName, QString* pError = nullptr);
-
-    // Load(LibraryToLoad()).
-    static SensorEntryPoints LoadDefault(QString* pError = nullptr);
 };

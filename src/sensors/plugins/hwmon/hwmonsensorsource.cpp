@@ -108,8 +108,8 @@ std::string* g_pParseErrors = nullptr;
 void CollectParseError(const char* pszError, const char* pszFile, int nLine)
 {
     if (g_pParseErrors && g_pParseErrors->size() < 4096) {
-        *g_pParseErrors += std::string(pszFile ? pszFile : "") + ":" +
-                           std::to_string(nLine) + ": " + (pszError ? pszError : "error") + "\n";
+        *g_pParseErrors += std::string(pszFile ? pszFile : "") + ":" + std::to_string(nLine) + ": " +
+                           (pszError ? pszError : "error") + "\n";
     }
 }
 
