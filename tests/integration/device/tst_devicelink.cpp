@@ -1,0 +1,328 @@
+#include "device/devicechangemonitor.h"
+#include "device/hiddevicesmanager.h"
+#include "device/sendhiddatathread.h"
+#include "devsimdriver.h"
+#include "logcapture.h"
+#include "testenv.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <atomic>
+
+// Registry, sender and arrival/removal source against simulated devices.
+class TestDeviceLink : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { m_env = std::make_unique<TestEnv>(); }
+    void cleanup() { m_env.reset(); }
+
+    void startupScanRecordsEachDeviceWithItsIdentity();
+    void devicesAreServedInPathOrder();
+    void wrongReportIdIsRejectedSilently();
+    void deviceWithoutSerialIsSkippedAtStartButRecognisedOnArrival();
+    void unplugAndReplugTravelThroughTheRegistry();
+    void refusedReportIsLoggedWithVidPidAndPath();
+    void silentDeviceCostsOneTimeoutAndDoesNotDelayShutdown();
+    void pausedSenderSendsNothingUntilResumed();
+    void nothingIsSentBeforeFirstPositiveReading();
+    void vanishingDeviceGivesErrorsNotACrash();
+    void missingDeviceDirectoryFailsNotification();
+
+private:
+    static COMMON::HardwareInfo reading(const QString& cpu, const QString& gpu, const QString& fan);
+    std::unique_ptr<SendHIDDataThread> makeSender(const HIDDeviceMap& devices, quint8 item = 1);
+
+    std::unique_ptr<TestEnv> m_env;
+};
+
+COMMON::HardwareInfo TestDeviceLink::reading(const QString& cpu, const QString& gpu, const QString& fan)
+{
+    COMMON::HardwareInfo info;
+    info.strCPUTemperature = cpu;
+    info.strGPUTemperature = gpu;
+    info.strFanRpm = fan;
+    return info;
+}
+
+// A running sender with readings, the given devices, and a fixed item.
+std::unique_ptr<SendHIDDataThread> TestDeviceLink::makeSender(const HIDDeviceMap& devices, quint8 item)
+{
+    auto sender = std::make_unique<SendHIDDataThread>(createHidBackend(), [item] { return item; });
+    sender->onSetHardwareData(reading(QStringLiteral("45.7"), QStringLiteral("50"), QStringLiteral("1200")));
+    sender->setDevices(devices);
+    sender->start();
+    return sender;
+}
+
+void TestDeviceLink::startupScanRecordsEachDeviceWithItsIdentity()
+{
+    DevsimDriver sim;
+    QVERIFY(sim.start({QStringLiteral("a,sw=1.2,hw=0.7,uuid=0123456789abcdef000a10ff"),
+                       QStringLiteral("b,sw=3.10"), QStringLiteral("other,vid=46d")}));
+    sim.useAsBackend();
+
+    HIDDevicesManager manager;
+    manager.scanDevices();
+    QCOMPARE(manager.devices().keys(), (QStringList{sim.devicePath("a"), sim.devicePath("b")}));
+    const HIDDeviceInfo a = manager.devices().value(sim.devicePath("a"));
+    QCOMPARE(a.strUUID, QStringLiteral("123456789ABCDEF0A10FF"));
+    QCOMPARE(a.strVID, QStringLiteral("2E3C"));
+    QCOMPARE(a.strPID, QStringLiteral("A12"));
+    QCOMPARE(a.strSoftwareVersion, QStringLiteral("1.2"));
+    QCOMPARE(a.strHardwareVersion, QStringLiteral("0.7"));
+    QCOMPARE(a.strDevicePath, sim.devicePath("a"));
+    QCOMPARE(manager.devices().value(sim.devicePath("b")).strSoftwareVersion, QStringLiteral("3.10"));
+    // "other" comes last in the scan: once b's request is seen, it would be too.
+    QVERIFY(sim.waitFor([&] { return sim.identifyCount(QStringLiteral("b")) == 1; }));
+    QCOMPARE(sim.identifyCount(QStringLiteral("other")), 0);
+}
+
+void TestDeviceLink::devicesAreServedInPathOrder()
+{
+    DevsimDriver sim;
+    QVERIFY(sim.start({QStringLiteral("c"), QStringLiteral("a"), QStringLiteral("b")}));
+    sim.useAsBackend();
+    HIDDevicesManager manager;
+    manager.scanDevices();
+    QCOMPARE(manager.devices().size(), 3);
+    sim.clearLines();
+
+    auto sender = makeSender(manager.devices(), 16);
+    QVERIFY(sim.waitForReports(QString(), 6));
+    const QList<DevsimDriver::Report> reports = sim.reports();
+    QStringList order;
+    for (int i = 0; i < 6; ++i)
+        order.append(reports.at(i).device);
+    QCOMPARE(order, (QStringList{"a", "b", "c", "a", "b", "c"}));
+    const DevsimDriver::Report& first = reports.first();
+    QCOMPARE(first.item, 16);
+    QCOMPARE(first.cpu, 45);
+    QCOMPARE(first.gpu, 50);
+    QCOMPARE(first.fan, 1200);
+    QCOMPARE(first.alarm, 0);
+    QVERIFY(!first.fahrenheit);
+}
+
+void TestDeviceLink::wrongReportIdIsRejectedSilently()
+{
+    DevsimDriver sim;
+    QVERIFY(sim.start({QStringLiteral("a,fault=wrong-id"), QStringLiteral("b")}));
+    sim.useAsBackend();
+    LogCapture log;
+    HIDDevicesManager manager;
+    manager.scanDevices();
+    QCOMPARE(manager.devices().keys(), QStringList{sim.devicePath("b")});
+    QVERIFY(sim.waitFor([&] { return sim.identifyCount(QStringLiteral("a")) == 1; }));
+    QCOMPARE(log.count(QStringLiteral("HIDDevicesManager")), 0);
+}
+
+void TestDeviceLink::deviceWithoutSerialIsSkippedAtStartButRecognisedOnArrival()
+{
+    DevsimDriver sim;
+    QVERIFY(sim.start({QStringLiteral("n,serial=none"), QStringLiteral("z")}));
+    sim.useAsBackend();
+    QObject window;
+    HIDDevicesManager manager;
+    DeviceChangeMonitor* monitor = manager.registerNotify(&window);
+    QVERIFY(monitor);
+    QObject::connect(monitor, &DeviceChangeMonitor::deviceChanged, &window,
+                     [&manager](const DeviceChangeEvent& event) { manager.handleDeviceChange(event); });
+    manager.scanDevices();
+    QCOMPARE(manager.devices().keys(), QStringList{sim.devicePath("z")});
+    // n comes before z in the scan: once z's request is seen, n's would be too.
+    QVERIFY(sim.waitFor([&] { return sim.identifyCount(QStringLiteral("z")) == 1; }));
+    QCOMPARE(sim.identifyCount(QStringLiteral("n")), 0);
+
+    QVERIFY(sim.unplug(QStringLiteral("n")));
+    QVERIFY(sim.plug(QStringLiteral("n")));
+    QTRY_COMPARE(manager.devices().keys(), (QStringList{sim.devicePath("n"), sim.devicePath("z")}));
+    QVERIFY(sim.waitFor([&] { return sim.identifyCount(QStringLiteral("n")) == 1; }));
+}
+
+void TestDeviceLink::unplugAndReplugTravelThroughTheRegistry()
+{
+    DevsimDriver sim;
+    QVERIFY(sim.start({QStringLiteral("a"), QStringLiteral("b")}));
+    sim.useAsBackend();
+    QObject window;
+    HIDDevicesManager manager;
+    DeviceChangeMonitor* monitor = manager.registerNotify(&window);
+    QVERIFY(monitor);
+    QSignalSpy events(monitor, &DeviceChangeMonitor::deviceChanged);
+    // The main window's route: count, hand over, count again, refresh on change.
+    int refreshes = 0;
+    QObject::connect(monitor, &DeviceChangeMonitor::deviceChanged, &window,
+                     [&](const DeviceChangeEvent& event) {
+                         const int before = manager.devices().size();
+                         QVERIFY(!manager.handleDeviceChange(event));
+                         if (manager.devices().size() != before)
+                             ++refreshes;
+                     });
+    manager.scanDevices();
+    QCOMPARE(manager.devices().size(), 2);
+
+    QVERIFY(sim.unplug(QStringLiteral("a")));
+    QTRY_COMPARE(manager.devices().keys(), QStringList{sim.devicePath("b")});
+    QCOMPARE(events.size(), 1);
+    DeviceChangeEvent event = events.at(0).at(0).value<DeviceChangeEvent>();
+    QCOMPARE(event.kind, DeviceChangeEvent::Removal);
+    QCOMPARE(event.path, sim.devicePath("a"));
+
+    QVERIFY(sim.plug(QStringLiteral("a")));
+    QTRY_COMPARE(manager.devices().size(), 2);
+    event = events.last().at(0).value<DeviceChangeEvent>();
+    QCOMPARE(event.kind, DeviceChangeEvent::Arrival);
+    QCOMPARE(event.path, sim.devicePath("a"));
+    QCOMPARE(event.vendorId, quint16(0x2E3C));
+    QCOMPARE(event.productId, quint16(0x0A12));
+    QCOMPARE(refreshes, 2);
+}
+
+void TestDeviceLink::refusedReportIsLoggedWithVidPidAndPath()
+{
+    DevsimDriver sim;
+    QVERIFY(sim.start({QStringLiteral("a,fault=refuse")}));
+    sim.useAsBackend();
+    HIDDevicesManager manager;
+    manager.scanDevices();
+    QCOMPARE(manager.devices().size(), 1);
+
+    LogCapture log;
+    const QString expected =
+        QStringLiteral("[Error   ] SendHIDDataThread::sendDataToHIDDevice(): >>> Send data to HID "
+                       "device fail! reply error.<<<\n VID: 2E3C, PID: A12, Device Path: %1!")
+            .arg(sim.devicePath("a"));
+    auto sender = makeSender(manager.devices());
+    QTRY_VERIFY(log.count(expected) >= 2); // and it is tried again next pass
+    QCOMPARE(manager.devices().size(), 1);
+}
+
+void TestDeviceLink::silentDeviceCostsOneTimeoutAndDoesNotDelayShutdown()
+{
+    DevsimDriver sim;
+    QVERIFY(sim.start({QStringLiteral("a"), QStringLiteral("b")}));
+    sim.useAsBackend();
+    HIDDevicesManager manager;
+    manager.scanDevices();
+    QCOMPARE(manager.devices().size(), 2);
+    sim.setFault(QStringLiteral("a"), QStringLiteral("silent"));
+
+    LogCapture log;
+    auto sender = makeSender(manager.devices());
+    QVERIFY(sim.waitForReports(QStringLiteral("b"), 1, 4000));
+    // Each cycle: up to 1 s waiting for a, b, 500 ms sleep. Three more
+    // reports of b take about 4.5 s; a hang would take forever.
+    QElapsedTimer cycle;
+    cycle.start();
+    QVERIFY(sim.waitForReports(QStringLiteral("b"), 4, 10000));
+    QVERIFY2(cycle.elapsed() < 8000, qPrintable(QString::number(cycle.elapsed())));
+    QVERIFY(log.count(QStringLiteral("[no answer within 1000 ms]")) >= 3);
+    QVERIFY(log.count(sim.devicePath("a")) >= 3);
+
+    // Shut down while the sender waits for a's answer.
+    sim.clearLines();
+    QVERIFY(sim.waitForReports(QStringLiteral("a"), 1, 4000));
+    QElapsedTimer shutdown;
+    shutdown.start();
+    sender.reset();
+    QVERIFY2(shutdown.elapsed() < 2000, qPrintable(QString::number(shutdown.elapsed())));
+}
+
+void TestDeviceLink::pausedSenderSendsNothingUntilResumed()
+{
+    DevsimDriver sim;
+    QVERIFY(sim.start({QStringLiteral("a")}));
+    sim.useAsBackend();
+    HIDDevicesManager manager;
+    manager.scanDevices();
+    auto sender = makeSender(manager.devices());
+    QVERIFY(sim.waitForReports(QStringLiteral("a"), 2));
+
+    sender->pauseSending();
+    QTest::qWait(700); // a pass already under way may finish
+    sim.clearLines();
+    QTest::qWait(1500);
+    QCOMPARE(sim.reports().size(), 0);
+
+    sender->resumeSending();
+    QVERIFY(sim.waitForReports(QStringLiteral("a"), 2, 3000));
+}
+
+void TestDeviceLink::nothingIsSentBeforeFirstPositiveReading()
+{
+    DevsimDriver sim;
+    QVERIFY(sim.start({QStringLiteral("a")}));
+    sim.useAsBackend();
+    HIDDevicesManager manager;
+    manager.scanDevices();
+    QCOMPARE(manager.devices().size(), 1);
+
+    SendHIDDataThread sender(createHidBackend(), [] { return quint8(16); });
+    sender.setDevices(manager.devices());
+    sender.onSetHardwareData(reading(QStringLiteral("--"), QStringLiteral("--"), QStringLiteral("--")));
+    sender.start();
+    QTest::qWait(800);
+    sender.onSetHardwareData(reading(QStringLiteral("0"), QStringLiteral("-3"), QStringLiteral("3")));
+    QTest::qWait(800);
+    QCOMPARE(sim.reports().size(), 0);
+
+    sender.onSetHardwareData(reading(QStringLiteral("--"), QStringLiteral("--"), QStringLiteral("1")));
+    QVERIFY(sim.waitForReports(QStringLiteral("a"), 1, 3000));
+    // From now on every pass sends, whatever the readings say.
+    sender.onSetHardwareData(reading(QStringLiteral("--"), QStringLiteral("--"), QStringLiteral("--")));
+    QTest::qWait(600);
+    sim.clearLines();
+    QVERIFY(sim.waitForReports(QStringLiteral("a"), 1, 3000));
+    const DevsimDriver::Report report = sim.reports().first();
+    QCOMPARE(report.fan, 0);
+    QCOMPARE(report.alarm, 0); // a missing fan reading never alarms
+}
+
+void TestDeviceLink::vanishingDeviceGivesErrorsNotACrash()
+{
+    DevsimDriver sim;
+    QVERIFY(sim.start({QStringLiteral("a"), QStringLiteral("b")}));
+    sim.useAsBackend();
+    HIDDevicesManager manager;
+    manager.scanDevices();
+    QCOMPARE(manager.devices().size(), 2);
+
+    LogCapture log;
+    auto sender = makeSender(manager.devices());
+    QVERIFY(sim.waitForReports(QStringLiteral("a"), 1));
+    sim.setFault(QStringLiteral("a"), QStringLiteral("drop"));
+    QTRY_VERIFY(log.count(QStringLiteral("[Device disconnected]")) >= 1);
+
+    QVERIFY(sim.unplug(QStringLiteral("a")));
+    const QString openFail =
+        QStringLiteral("=== Open HID device fail, path: %1 ===").arg(sim.devicePath("a"));
+    QTRY_VERIFY(log.count(openFail) >= 1);
+    sim.clearLines();
+    QVERIFY(sim.waitForReports(QStringLiteral("b"), 2));
+
+    sim.setFault(QStringLiteral("a"), QStringLiteral("none"));
+    QVERIFY(sim.plug(QStringLiteral("a")));
+    QVERIFY(sim.waitForReports(QStringLiteral("a"), 1, 3000));
+}
+
+void TestDeviceLink::missingDeviceDirectoryFailsNotification()
+{
+    qputenv("VARNOKS_HID_BACKEND", QByteArray("virtual:") + QFile::encodeName(m_env->path()) + "/absent");
+    LogCapture log;
+    HIDDevicesManager manager;
+    QObject window;
+    QCOMPARE(manager.registerNotify(&window), nullptr);
+    QCOMPARE(log.count(QStringLiteral(
+                 "HIDDevicesManager::registerNotify(): Register device notification failed. ")),
+             1);
+    manager.scanDevices();
+    QVERIFY(manager.devices().isEmpty());
+    qunsetenv("VARNOKS_HID_BACKEND");
+}
+
+QTEST_GUILESS_MAIN(TestDeviceLink)
+#include "tst_devicelink.moc"
