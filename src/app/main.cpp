@@ -6,6 +6,7 @@
 #include "ui/csettingdlg.h"
 #include "ui/mainwindow.h"
 
+#include <QIcon>
 #include <QTextCodec>
 #include <QTranslator>
 
@@ -13,6 +14,10 @@ int main(int argc, char* argv[])
 {
     QSingleApplication app(argc, argv);
     QTextCodec::setCodecForLocale(QTextCodec::codecForName("utf-8"));
+    // Linux desktops take a window's icon from the application and match it
+    // to the .desktop file by name.
+    QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/Resource/favicon.ico")));
+    QGuiApplication::setDesktopFileName(QStringLiteral("varnoks-pilot"));
 
     // Every start, a later instance too, makes sure the logon task starts
     // this very file; the settings dialog switches it on or off afterwards.
