@@ -89,6 +89,8 @@ QDateTime parseUnixDate(const QString& text, const QDateTime& now)
         if (last.size() != 4)
             return QDateTime();
         const int year = smallNumber(last, 4);
+        if (year < 0)
+            return QDateTime();
         const QDate date(year, month, day);
         return date.isValid() ? QDateTime(date, QTime(0, 0)) : QDateTime();
     }
@@ -101,14 +103,16 @@ QDateTime parseUnixDate(const QString& text, const QDateTime& now)
     const QDate thisYear(now.date().year(), month, day);
     if (!thisYear.isValid())
         return QDateTime();
-    QDateTime result(thisYear, time);
-    if (now.secsTo(result) > 86400) {
+    // Wall-clock difference; converting both to UTC for secsTo() costs more
+    // than the whole rest of the line, and an hour of DST does not matter here.
+    const qint64 ahead = qint64(now.date().daysTo(thisYear)) * 86400 + now.time().secsTo(time);
+    if (ahead > 86400) {
         const QDate lastYear(now.date().year() - 1, month, day);
         if (!lastYear.isValid())
             return QDateTime();
-        result = QDateTime(lastYear, time);
+        return QDateTime(lastYear, time);
     }
-    return result;
+    return QDateTime(thisYear, time);
 }
 
 // "MM-dd-yy  hh:mmAM" (the year may also have four digits). Two-digit years
@@ -124,6 +128,8 @@ QDateTime parseDosDate(const QString& text)
     const int day = smallNumber(text.midRef(3, 2), 2);
     const QStringRef yearText = text.midRef(6, blank - 6);
     int year = smallNumber(yearText, 4);
+    if (year < 0)
+        return QDateTime();
     if (yearText.size() == 2)
         year += 1900;
     else if (yearText.size() != 4)

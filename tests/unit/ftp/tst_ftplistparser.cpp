@@ -93,6 +93,9 @@ void TestFtpListParser::parsesLine_data()
     QTest::newRow("unparseable date keeps entry")
         << QByteArray("-rw-r--r-- 1 u g 1 Foo 5 2020 odd") << QString() << mid2026 << "odd" << 0 << qint64(1)
         << 0644 << QDateTime() << true << false << "u";
+    QTest::newRow("year with a letter gives no date")
+        << QByteArray("lrwxrwxrwx 1 root root 8 Jan  5  202t latest -> V1.0.4.3") << QString() << mid2026
+        << "latest" << 2 << qint64(8) << 0777 << QDateTime() << true << true << "root";
     QTest::newRow("utf-8 name") << QByteArray("-rw-r--r-- 1 u g 1 Jan 5 2020 \xe6\x9b\xb4\xe6\x96\xb0.txt")
                                 << QString() << mid2026 << QString::fromUtf8("\xe6\x9b\xb4\xe6\x96\xb0.txt")
                                 << 0 << qint64(1) << 0644 << at(2020, 1, 5) << true << false << "u";
