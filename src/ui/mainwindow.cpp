@@ -158,10 +158,15 @@ void MainWindow::onReadHardwareInfo(COMMON::HardwareInfo hardwareInfo)
         ui->lineEdit_CPUTemperature->setText(hardwareInfo.strCPUTemperature + QStringLiteral("℃"));
         ui->lineEdit_GPUTemperature->setText(hardwareInfo.strGPUTemperature + QStringLiteral("℃"));
     } else {
-        ui->lineEdit_CPUTemperature->setText(QString::number(CommonTools::CelsiusToFahrenheit(m_nCPUTemperature)) +
-                                             QStringLiteral("℉"));
-        ui->lineEdit_GPUTemperature->setText(QString::number(CommonTools::CelsiusToFahrenheit(m_nGPUTemperature)) +
-                                             QStringLiteral("℉"));
+        // A text that is no number ("--": no reading) is shown as it is, as
+        // in Celsius; converting its 0 would show a made-up 32℉.
+        const auto fahrenheit = [](const QString& text, int nCelsius) {
+            bool ok = false;
+            text.toDouble(&ok);
+            return (ok ? QString::number(CommonTools::CelsiusToFahrenheit(nCelsius)) : text) + QStringLiteral("℉");
+        };
+        ui->lineEdit_CPUTemperature->setText(fahrenheit(hardwareInfo.strCPUTemperature, m_nCPUTemperature));
+        ui->lineEdit_GPUTemperature->setText(fahrenheit(hardwareInfo.strGPUTemperature, m_nGPUTemperature));
     }
     ui->lineEdit_CPUUsageRate->setText(hardwareInfo.strCPUUsageRate + QStringLiteral("%"));
     ui->lineEdit_GPUUsageRate->setText(hardwareInfo.strGPUUsageRate + QStringLiteral("%"));

@@ -1,0 +1,328 @@
+#include "app/common.h"
+#include "app/commontools.h"
+#include "device/circulardisplaytimer.h"
+#include "devsimdriver.h"
+#include "sensors/hardwareinfo.h"
+#include "testenv.h"
+#include "ui/caboutdlg.h"
+#include "ui/mainwindow.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QTableWidget>
+#include <QTranslator>
+#include <QtTest>
+
+#include <functional>
+
+namespace {
+
+// Presses a button of the next modal window once it shows.
+void answerNextModal(std::function<void(QWidget*)> answer, int attempts = 500)
+{
+    QTimer::singleShot(10, qApp, [answer, attempts]() {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            answer(modal);
+            return;
+        }
+        if (attempts > 0)
+            answerNextModal(answer, attempts - 1);
+    });
+}
+
+void pressButton(QWidget* modal, QMessageBox::StandardButton which)
+{
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    QVERIFY(box);
+    box->button(which)->click();
+}
+
+QStringList deviceMenuTexts(MainWindow& window)
+{
+    QStringList texts;
+    for (QAction* action : window.trayMenu().actions()) {
+        if (QMenu* sub = action->menu()) {
+            for (QAction* entry : sub->actions())
+                texts << entry->text();
+        }
+    }
+    return texts;
+}
+
+QStringList tableColumn(MainWindow& window, int column)
+{
+    auto* table = window.findChild<QTableWidget*>("tableWidget_HIDDevicesTable");
+    QStringList texts;
+    for (int row = 0; table && row < table->rowCount(); ++row)
+        texts << (table->item(row, column) ? table->item(row, column)->text() : QStringLiteral("<none>"));
+    return texts;
+}
+
+QString field(MainWindow& window, const char* name)
+{
+    auto* edit = window.findChild<QLineEdit*>(name);
+    return edit ? edit->text() : QStringLiteral("<missing>");
+}
+
+COMMON::HardwareInfo record(const QString& cpu, const QString& gpu, const QString& fan, const QString& cpuUsage = {})
+{
+    COMMON::HardwareInfo info;
+    info.strCPUTemperature = cpu;
+    info.strGPUTemperature = gpu;
+    info.strFanRpm = fan;
+    info.strCPUUsageRate = cpuUsage;
+    return info;
+}
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void readingsPanelShowsUnitsAndTranslations_data();
+    void readingsPanelShowsUnitsAndTranslations();
+    void titleCarriesTheVersion();
+    void noDeviceAtStartLeavesTableEmptyAndRotationStopped();
+    void devicesComingAndGoingUpdateTableTrayAndSending();
+    void closingWithTrayVisibleOnlyHides();
+    void quitConfirmationCancelKeepsRunning();
+    void quitConfirmationOkHidesTrayAndCloses();
+    void aboutDialogShowsFirstDeviceVersions();
+
+private:
+    QScopedPointer<TestEnv> m_env;
+    QTemporaryDir m_fixtureDir;
+};
+
+void TestMainWindow::initTestCase()
+{
+    QCoreApplication::setApplicationName(COMMON::APPLICATION_NAME);
+    // The reader is process-wide: give it a fixture source before first use.
+    QFile fixture(m_fixtureDir.filePath("fixture.json"));
+    QVERIFY(fixture.open(QIODevice::WriteOnly));
+    fixture.write(R"({"init": 0, "sensors": [
+        {"name": "CPU [coretemp-isa-0000] DTS", "readings": [
+            {"kind": 1, "slot": 0, "label": "CPU Package", "unit": "C", "values": [52], "valid": true, "query": true},
+            {"kind": 3, "slot": 0, "label": "CPU Fan", "unit": "RPM", "values": [1500], "valid": true, "query": true}]},
+        {"name": "GPU [amdgpu-pci-0300]", "readings": [
+            {"kind": 1, "slot": 0, "label": "GPU Temperature", "unit": "C", "values": [61], "valid": true, "query": true}]}]})");
+    fixture.close();
+    qputenv("VARNOKS_SENSOR_LIBRARY", QFile::encodeName(TestEnv::binPath("libvarnoks-sensors-sim.so")));
+    qputenv("VARNOKS_SENSOR_FIXTURE", QFile::encodeName(fixture.fileName()));
+}
+
+void TestMainWindow::init()
+{
+    m_env.reset(new TestEnv);
+}
+
+void TestMainWindow::cleanup()
+{
+    m_env.reset();
+}
+
+void TestMainWindow::readingsPanelShowsUnitsAndTranslations_data()
+{
+    QTest::addColumn<int>("unit");
+    QTest::addColumn<QString>("catalogue");
+    QTest::addColumn<QString>("cpu");
+    QTest::addColumn<QString>("gpu");
+    QTest::addColumn<QString>("fan");
+    QTest::addColumn<QString>("cpuField");
+    QTest::addColumn<QString>("gpuField");
+    QTest::addColumn<QString>("fanField");
+
+    QTest::newRow("celsius keeps the texts") << 0 << ":/eg_EN.qm" << "45.7" << "--" << "1200" << "45.7℃"
+                                             << "--℃" << "1200RPM";
+    QTest::newRow("fahrenheit of 45 and 48.8") << 1 << ":/eg_EN.qm" << "45" << "48.8" << "--" << "113℉"
+                                               << "118℉" << "--RPM";
+    QTest::newRow("fahrenheit of no reading") << 1 << ":/eg_EN.qm" << "--" << "0" << "0" << "--℉" << "32℉"
+                                              << "0RPM";
+    QTest::newRow("traditional chinese fan unit") << 0 << ":/zh_TW.qm" << "40" << "50" << "1200" << "40℃"
+                                                  << "50℃" << "1200轉/分";
+    QTest::newRow("simplified chinese fan unit") << 0 << ":/zh_CN.qm" << "40" << "50" << "1200" << "40℃"
+                                                 << "50℃" << "1200转/分";
+}
+
+void TestMainWindow::readingsPanelShowsUnitsAndTranslations()
+{
+    QFETCH(int, unit);
+    QFETCH(QString, catalogue);
+    QFETCH(QString, cpu);
+    QFETCH(QString, gpu);
+    QFETCH(QString, fan);
+    QFETCH(QString, cpuField);
+    QFETCH(QString, gpuField);
+    QFETCH(QString, fanField);
+
+    QTranslator translator;
+    QVERIFY(translator.load(catalogue));
+    QCoreApplication::installTranslator(&translator);
+    CommonTools::SetSettingValue(COMMON::KEY_TEMPERATURE_UNIT, unit);
+    {
+        MainWindow window;
+        window.onReadHardwareInfo(record(cpu, gpu, fan));
+        QCOMPARE(field(window, "lineEdit_CPUTemperature"), cpuField);
+        QCOMPARE(field(window, "lineEdit_GPUTemperature"), gpuField);
+        QCOMPARE(field(window, "lineEdit_FanRpm"), fanField);
+        // Usage is not measured: the unit sign stands alone.
+        QCOMPARE(field(window, "lineEdit_CPUUsageRate"), QStringLiteral("%"));
+        QCOMPARE(field(window, "lineEdit_GPUUsageRate"), QStringLiteral("%"));
+
+        // A unit change shows at the next record.
+        window.onSettingInfoChanged(COMMON::KEY_TEMPERATURE_UNIT, unit ? "0" : "1");
+        window.onReadHardwareInfo(record("45", "45", fan));
+        QCOMPARE(field(window, "lineEdit_CPUTemperature"), unit ? QStringLiteral("45℃") : QStringLiteral("113℉"));
+    }
+    QCoreApplication::removeTranslator(&translator);
+}
+
+void TestMainWindow::titleCarriesTheVersion()
+{
+    QTranslator translator;
+    QVERIFY(translator.load(":/zh_CN.qm"));
+    QCoreApplication::installTranslator(&translator);
+    {
+        MainWindow window;
+        QCOMPARE(window.windowTitle(), QStringLiteral("设备监测软件（V1.0.4.2）"));
+        QCOMPARE(window.objectName(), QStringLiteral("MainWindow"));
+        QCOMPARE(window.minimumSize(), QSize(960, 580));
+    }
+    QCoreApplication::removeTranslator(&translator);
+}
+
+void TestMainWindow::noDeviceAtStartLeavesTableEmptyAndRotationStopped()
+{
+    DevsimDriver sim;
+    QVERIFY(sim.start({}));
+    sim.useAsBackend();
+    MainWindow window;
+    QCOMPARE(tableColumn(window, 0), QStringList());
+    QCOMPARE(deviceMenuTexts(window), QStringList{QStringLiteral("无")});
+    QVERIFY(!CircularDisplayTimer::GetInstance()->isActive());
+}
+
+void TestMainWindow::devicesComingAndGoingUpdateTableTrayAndSending()
+{
+    DevsimDriver sim;
+    QVERIFY(sim.start({"b,sw=1.10,hw=2.3,uuid=0123456789ABCDEF000A10FF", "a"}));
+    sim.useAsBackend();
+    MainWindow window;
+
+    // Rows in path order, texts as the identification reply gave them.
+    QCOMPARE(tableColumn(window, 5), (QStringList{sim.devicePath("a"), sim.devicePath("b")}));
+    QCOMPARE(tableColumn(window, 1), (QStringList{"2E3C", "2E3C"}));
+    QCOMPARE(tableColumn(window, 2), (QStringList{"A12", "A12"}));
+    QCOMPARE(tableColumn(window, 3).value(1), QStringLiteral("1.10"));
+    QCOMPARE(tableColumn(window, 4).value(1), QStringLiteral("2.3"));
+    QCOMPARE(tableColumn(window, 0).value(1), QStringLiteral("123456789ABCDEF0A10FF"));
+    QCOMPARE(deviceMenuTexts(window).size(), 2);
+    QCOMPARE(deviceMenuTexts(window).value(1), QStringLiteral("ZRN(123456789ABCDEF0A10FF)"));
+    QVERIFY(CircularDisplayTimer::GetInstance()->isActive());
+
+    // The fixture's readings reach both devices.
+    QVERIFY(sim.waitForReports("a", 2, 8000));
+    QVERIFY(sim.waitForReports("b", 2, 8000));
+    const DevsimDriver::Report last = sim.reports("a").last();
+    QCOMPARE(last.cpu, 52);
+    QCOMPARE(last.gpu, 61);
+    QCOMPARE(last.fan, 1500);
+
+    // The last device leaving pauses the sender and stops the rotation.
+    QVERIFY(sim.unplug("a"));
+    QTRY_COMPARE_WITH_TIMEOUT(tableColumn(window, 5), QStringList{sim.devicePath("b")}, 5000);
+    QVERIFY(sim.unplug("b"));
+    QTRY_COMPARE_WITH_TIMEOUT(tableColumn(window, 5), QStringList(), 5000);
+    QCOMPARE(deviceMenuTexts(window), QStringList{QStringLiteral("无")});
+    QVERIFY(!CircularDisplayTimer::GetInstance()->isActive());
+    QTest::qWait(700);
+    sim.clearLines();
+    QTest::qWait(1500);
+    QCOMPARE(sim.reports().size(), 0);
+
+    // The next arrival resumes both.
+    QVERIFY(sim.plug("a"));
+    QTRY_COMPARE_WITH_TIMEOUT(tableColumn(window, 5), QStringList{sim.devicePath("a")}, 5000);
+    QVERIFY(CircularDisplayTimer::GetInstance()->isActive());
+    QVERIFY(sim.waitForReports("a", 2, 5000));
+}
+
+void TestMainWindow::closingWithTrayVisibleOnlyHides()
+{
+    MainWindow window;
+    window.show();
+    QVERIFY(window.trayIcon()->isVisible());
+    QVERIFY(!window.close());
+    QVERIFY(!window.isVisible());
+    QVERIFY(window.trayIcon()->isVisible());
+}
+
+void TestMainWindow::quitConfirmationCancelKeepsRunning()
+{
+    MainWindow window;
+    window.show();
+    answerNextModal([](QWidget* modal) { pressButton(modal, QMessageBox::Cancel); });
+    window.onQuitApplication();
+    QVERIFY(window.trayIcon()->isVisible());
+    QVERIFY(window.isVisible());
+}
+
+void TestMainWindow::quitConfirmationOkHidesTrayAndCloses()
+{
+    MainWindow window;
+    window.show();
+    QString question;
+    answerNextModal([&question](QWidget* modal) {
+        question = static_cast<QMessageBox*>(modal)->text();
+        pressButton(modal, QMessageBox::Ok);
+    });
+    window.onQuitApplication();
+    QCOMPARE(question, QStringLiteral("您确认要退出程序？"));
+    QVERIFY(!window.trayIcon()->isVisible());
+    QVERIFY(!window.isVisible());
+}
+
+void TestMainWindow::aboutDialogShowsFirstDeviceVersions()
+{
+    DevsimDriver sim;
+    QVERIFY(sim.start({"z,sw=3.4,hw=5.6", "m,sw=1.10,hw=0.7"}));
+    sim.useAsBackend();
+    MainWindow window;
+
+    // First use is modal; it shows the lowest path's device.
+    QString hardware, firmware;
+    answerNextModal([&](QWidget* modal) {
+        hardware = modal->findChild<QLabel*>("lbl_hardware_vv")->text();
+        firmware = modal->findChild<QLabel*>("lbl_firmware_vv")->text();
+        modal->close();
+    });
+    window.onAbout();
+    QCOMPARE(hardware, QStringLiteral("V1.10"));
+    QCOMPARE(firmware, QStringLiteral("V0.7"));
+    CAboutDlg* about = window.aboutDialog();
+    QVERIFY(about);
+    QCOMPARE(about->findChild<QLabel*>("lbl_software_vv")->text(), QStringLiteral("V1.0.4.2"));
+
+    // Without devices the next opening is not modal and shows no versions.
+    QVERIFY(sim.unplug("m"));
+    QVERIFY(sim.unplug("z"));
+    QTRY_COMPARE_WITH_TIMEOUT(tableColumn(window, 5), QStringList(), 5000);
+    window.onAbout();
+    QVERIFY(about->isVisible());
+    QVERIFY(!about->isModal());
+    QCOMPARE(about->findChild<QLabel*>("lbl_hardware_vv")->text(), QStringLiteral("--"));
+    QCOMPARE(about->findChild<QLabel*>("lbl_firmware_vv")->text(), QStringLiteral("--"));
+    QCOMPARE(window.aboutDialog(), about);
+}
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
