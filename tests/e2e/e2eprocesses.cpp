@@ -1,0 +1,330 @@
+#include "e2eprocesses.h"
+
+#include <QCoreApplication>
+#include <QDate>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QSettings>
+#include <QTest>
+
+#include <csignal>
+
+namespace {
+
+QElapsedTimer& sharedClock()
+{
+    static QElapsedTimer timer;
+    if (!timer.isValid())
+        timer.start();
+    return timer;
+}
+
+// "NAME report item=I unit=C alarm=A cpu=N cpu_usage=N gpu=N gpu_usage=N fan=N raw=HEX"
+bool parseReport(const QString& line, SeenReport* report)
+{
+    static const QRegularExpression pattern(QStringLiteral(
+        "^(\\S+) report item=(\\d+) unit=([CF]) alarm=(\\d+) cpu=(\\d+) cpu_usage=(\\d+) gpu=(\\d+) "
+        "gpu_usage=(\\d+) fan=(\\d+) raw=[0-9a-f]{128}$"));
+    const QRegularExpressionMatch match = pattern.match(line);
+    if (!match.hasMatch())
+        return false;
+    report->device = match.captured(1);
+    report->item = match.captured(2).toInt();
+    report->fahrenheit = match.captured(3) == QLatin1String("F");
+    report->alarm = match.captured(4).toInt();
+    report->cpu = match.captured(5).toInt();
+    report->cpuUsage = match.captured(6).toInt();
+    report->gpu = match.captured(7).toInt();
+    report->gpuUsage = match.captured(8).toInt();
+    report->fan = match.captured(9).toInt();
+    return true;
+}
+
+bool sendSignal(QProcess& process, int signal)
+{
+    const qint64 pid = process.processId();
+    return pid > 0 && ::kill(static_cast<pid_t>(pid), signal) == 0;
+}
+
+} // namespace
+
+qint64 e2eNow()
+{
+    return sharedClock().elapsed();
+}
+
+bool e2eWaitFor(const std::function<bool()>& condition, int timeoutMs)
+{
+    const qint64 deadline = e2eNow() + timeoutMs;
+    while (!condition()) {
+        if (e2eNow() >= deadline)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QTest::qSleep(5);
+    }
+    return true;
+}
+
+QString e2eBinPath(const QString& name)
+{
+    QString dir = qEnvironmentVariable("VARNOKS_BIN_DIR");
+    if (dir.isEmpty())
+        dir = QCoreApplication::applicationDirPath();
+    return QDir(dir).filePath(name);
+}
+
+// ---------------------------------------------------------------- Devsim
+
+Devsim::Devsim()
+{
+    connect(&m_process, &QProcess::readyReadStandardOutput, this, &Devsim::collect);
+    connect(&m_process, &QProcess::readyReadStandardError, this,
+            [this] { m_stderr.append(m_process.readAllStandardError()); });
+}
+
+Devsim::~Devsim()
+{
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.closeWriteChannel();
+        if (!m_process.waitForFinished(3000)) {
+            m_process.kill();
+            m_process.waitForFinished(3000);
+        }
+    }
+}
+
+bool Devsim::available()
+{
+    return QFileInfo(e2eBinPath(QStringLiteral("varnoks-devsim"))).isExecutable();
+}
+
+bool Devsim::start(const QStringList& devices)
+{
+    if (!m_dir.isValid())
+        return false;
+    QStringList arguments{QStringLiteral("--dir"), m_dir.path()};
+    arguments << devices;
+    m_process.start(e2eBinPath(QStringLiteral("varnoks-devsim")), arguments);
+    if (!m_process.waitForStarted(5000))
+        return false;
+    // Every device given is plugged at start; wait for its socket.
+    return e2eWaitFor(
+        [&] {
+            for (const QString& spec : devices) {
+                if (!QFileInfo::exists(socketPath(spec.section(QLatin1Char(','), 0, 0))))
+                    return false;
+            }
+            return true;
+        },
+        5000);
+}
+
+bool Devsim::terminate()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return false;
+    sendSignal(m_process, SIGTERM);
+    if (!m_process.waitForFinished(5000))
+        return false;
+    collect();
+    return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
+}
+
+void Devsim::command(const QString& line)
+{
+    m_process.write(line.toUtf8() + '\n');
+    m_process.waitForBytesWritten(1000);
+}
+
+bool Devsim::plug(const QString& name)
+{
+    command(QStringLiteral("plug ") + name);
+    return e2eWaitFor([&] { return QFileInfo::exists(socketPath(name)); }, 3000);
+}
+
+bool Devsim::unplug(const QString& name)
+{
+    command(QStringLiteral("unplug ") + name);
+    return e2eWaitFor([&] { return !QFileInfo::exists(socketPath(name)); }, 3000);
+}
+
+void Devsim::collect()
+{
+    const qint64 now = e2eNow();
+    m_partial.append(m_process.readAllStandardOutput());
+    int newline;
+    while ((newline = m_partial.indexOf('\n')) >= 0) {
+        const QString line = QString::fromUtf8(m_partial.left(newline));
+        m_partial.remove(0, newline + 1);
+        SeenReport report;
+        if (parseReport(line, &report)) {
+            report.atMs = now;
+            m_reports.append(report);
+        } else if (line.endsWith(QLatin1String(" identify"))) {
+            m_identified.append(qMakePair(now, line.section(QLatin1Char(' '), 0, 0)));
+        }
+    }
+}
+
+QList<SeenReport> Devsim::reports(const QString& device) const
+{
+    return reportsSince(0, device);
+}
+
+QList<SeenReport> Devsim::reportsSince(qint64 sinceMs, const QString& device) const
+{
+    QList<SeenReport> result;
+    for (const SeenReport& report : m_reports) {
+        if (report.atMs >= sinceMs && (device.isEmpty() || report.device == device))
+            result.append(report);
+    }
+    return result;
+}
+
+qint64 Devsim::identifiedAt(const QString& name, qint64 sinceMs) const
+{
+    for (const auto& entry : m_identified) {
+        if (entry.second == name && entry.first >= sinceMs)
+            return entry.first;
+    }
+    return -1;
+}
+
+// ----------------------------------------------------------------- Pilot
+
+Pilot::Pilot()
+{
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+    if (!m_dir.isValid())
+        return;
+    QDir root(m_dir.path());
+    for (const char* sub : {"config", "state", "data", "cache", "runtime", "logs"})
+        root.mkpath(QString::fromLatin1(sub));
+    QFile::setPermissions(root.filePath(QStringLiteral("runtime")),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
+Pilot::~Pilot()
+{
+    if (m_process.state() != QProcess::NotRunning) {
+        sendSignal(m_process, SIGTERM);
+        if (!m_process.waitForFinished(5000)) {
+            m_process.kill();
+            m_process.waitForFinished(3000);
+        }
+    }
+}
+
+bool Pilot::writeFixture(double cpu, double gpu, double fan)
+{
+    const QByteArray text = QStringLiteral(
+                                R"({"init": 0, "sensors": [
+  {"name": "CPU [coretemp-isa-0000] DTS", "readings": [
+    {"kind": 1, "slot": 0, "label": "CPU Package", "unit": "\u00b0C", "values": [%1]}]},
+  {"name": "[dell_smm-virtual-0]", "readings": [
+    {"kind": 3, "slot": 0, "label": "CPU Processor Fan", "unit": "RPM", "values": [%3]}]},
+  {"name": "GPU [amdgpu-pci-0300]", "readings": [
+    {"kind": 1, "slot": 0, "label": "GPU Temperature", "unit": "\u00b0C", "values": [%2]}]}]}
+)")
+                                .arg(cpu)
+                                .arg(gpu)
+                                .arg(fan)
+                                .toUtf8();
+    // Replaced in one step, so the library never reads half a file.
+    QSaveFile file(fixturePath());
+    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit();
+}
+
+void Pilot::setSetting(const QString& key, const QVariant& value)
+{
+    QSettings settings(settingsPath(), QSettings::IniFormat);
+    settings.setValue(key, value);
+}
+
+QProcessEnvironment Pilot::environment(const QString& hidDirectory, const QString& updateServer) const
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    const QString base = root();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), base + QStringLiteral("/config"));
+    env.insert(QStringLiteral("XDG_STATE_HOME"), base + QStringLiteral("/state"));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), base + QStringLiteral("/data"));
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), base + QStringLiteral("/cache"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), base + QStringLiteral("/runtime"));
+    env.insert(QStringLiteral("VARNOKS_LOG_DIR"), logDir());
+    env.insert(QStringLiteral("VARNOKS_SENSOR_LIBRARY"),
+               e2eBinPath(QStringLiteral("libvarnoks-sensors-sim.so")));
+    env.insert(QStringLiteral("VARNOKS_SENSOR_FIXTURE"), fixturePath());
+    // An empty folder of its own when the test has no simulator: the
+    // program must never reach for real hardware here.
+    env.insert(QStringLiteral("VARNOKS_HID_BACKEND"),
+               QStringLiteral("virtual:") +
+                   (hidDirectory.isEmpty() ? base + QStringLiteral("/nodevices") : hidDirectory));
+    // Never the real update server: a closed loopback port when the test
+    // gives none.
+    env.insert(QStringLiteral("VARNOKS_UPDATE_SERVER"),
+               updateServer.isEmpty() ? QStringLiteral("127.0.0.1:9") : updateServer);
+    return env;
+}
+
+bool Pilot::start(const QString& hidDirectory, const QString& updateServer)
+{
+    QDir(root()).mkpath(QStringLiteral("nodevices"));
+    if (!QFileInfo::exists(fixturePath()) && !writeFixture(61.7, 45.2, 1480))
+        return false;
+    m_process.setProcessEnvironment(environment(hidDirectory, updateServer));
+    m_process.start(e2eBinPath(QStringLiteral("varnoks-pilot")), QStringList());
+    return m_process.waitForStarted(5000);
+}
+
+int Pilot::runAnother(const QString& hidDirectory, int timeoutMs)
+{
+    QProcess other;
+    other.setProcessChannelMode(QProcess::MergedChannels);
+    other.setProcessEnvironment(m_process.processEnvironment().isEmpty()
+                                    ? environment(hidDirectory, QString())
+                                    : m_process.processEnvironment());
+    other.start(e2eBinPath(QStringLiteral("varnoks-pilot")), QStringList());
+    if (!other.waitForStarted(5000))
+        return -1;
+    if (!other.waitForFinished(timeoutMs)) {
+        other.kill();
+        other.waitForFinished(3000);
+        return -1;
+    }
+    return other.exitStatus() == QProcess::NormalExit ? other.exitCode() : -1;
+}
+
+qint64 Pilot::terminate(int timeoutMs)
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return -1;
+    const qint64 started = e2eNow();
+    sendSignal(m_process, SIGTERM);
+    if (!m_process.waitForFinished(timeoutMs)) {
+        m_process.kill();
+        m_process.waitForFinished(3000);
+        return -1;
+    }
+    return e2eNow() - started;
+}
+
+QString Pilot::output()
+{
+    m_output.append(m_process.readAll());
+    return QString::fromUtf8(m_output);
+}
+
+QString Pilot::readLog() const
+{
+    QFile file(logDir() + QStringLiteral("/Log_") +
+               QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(".txt"));
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromUtf8(file.readAll());
+}

@@ -1,0 +1,136 @@
+// Devices coming, going and misbehaving while the program runs.
+
+#include "e2eprocesses.h"
+
+#include <QTest>
+
+#include <algorithm>
+
+namespace {
+
+qint64 longestGap(const QList<SeenReport>& reports)
+{
+    qint64 longest = 0;
+    for (int i = 1; i < reports.size(); ++i)
+        longest = qMax(longest, reports.at(i).atMs - reports.at(i - 1).atMs);
+    return longest;
+}
+
+} // namespace
+
+class TestE2eHotplug : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void pluggedDeviceServedWithinASecondAndUnplugStopsReports();
+    void faultOnOneDeviceDoesNotHoldUpTheOther_data();
+    void faultOnOneDeviceDoesNotHoldUpTheOther();
+};
+
+void TestE2eHotplug::init()
+{
+    if (!Devsim::available())
+        QSKIP("varnoks-devsim is not built");
+}
+
+void TestE2eHotplug::pluggedDeviceServedWithinASecondAndUnplugStopsReports()
+{
+    Devsim sim;
+    QVERIFY(sim.start({QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}));
+    QVERIFY(sim.unplug(QStringLiteral("c")));
+    Pilot pilot;
+    QVERIFY(pilot.start(sim.directory()));
+    QVERIFY2(e2eWaitFor([&] { return sim.reports(QStringLiteral("b")).size() >= 2; }, 15000),
+             qPrintable(pilot.output()));
+    QCOMPARE(sim.identifiedAt(QStringLiteral("c")), qint64(-1));
+
+    // A third device arrives.
+    const qint64 plugged = e2eNow();
+    QVERIFY(sim.plug(QStringLiteral("c")));
+    QVERIFY(e2eWaitFor([&] { return !sim.reportsSince(plugged, QStringLiteral("c")).isEmpty(); }, 5000));
+    const qint64 served = sim.reportsSince(plugged, QStringLiteral("c")).first().atMs - plugged;
+    QVERIFY2(sim.identifiedAt(QStringLiteral("c"), plugged) >= 0, "identified before served");
+    // Noticing the socket, identifying it and the next pass of the sender.
+    QVERIFY2(served <= 1000, qPrintable(QStringLiteral("first report after %1 ms").arg(served)));
+    // It joins the passes in path order, after a and b. (Lines of one pass
+    // may be read at once, so go by position, not by time.)
+    QVERIFY(e2eWaitFor([&] { return sim.reportsSince(plugged, QStringLiteral("c")).size() >= 3; }, 5000));
+    const QList<SeenReport> all = sim.reports();
+    int firstC = 0;
+    while (all.at(firstC).device != QLatin1String("c"))
+        ++firstC;
+    const QStringList order{QStringLiteral("c"), QStringLiteral("a"), QStringLiteral("b")};
+    for (int i = firstC; i < all.size(); ++i)
+        QCOMPARE(all.at(i).device, order.at((i - firstC) % 3));
+
+    // All gone: the reports stop.
+    for (const QString& name : {QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")})
+        QVERIFY(sim.unplug(name));
+    // A pass already under way may still end; after that, silence.
+    QTest::qWait(700);
+    const qint64 quietFrom = e2eNow();
+    QTest::qWait(2000);
+    QCOMPARE(sim.reportsSince(quietFrom).size(), 0);
+    QVERIFY(pilot.isRunning());
+
+    // One comes back: reports resume, to it alone.
+    const qint64 back = e2eNow();
+    QVERIFY(sim.plug(QStringLiteral("b")));
+    QVERIFY(e2eWaitFor([&] { return sim.reportsSince(back).size() >= 2; }, 5000));
+    QVERIFY2(sim.reportsSince(back).first().atMs - back <= 1000,
+             qPrintable(QString::number(sim.reportsSince(back).first().atMs - back)));
+    for (const SeenReport& report : sim.reportsSince(back))
+        QCOMPARE(report.device, QStringLiteral("b"));
+}
+
+void TestE2eHotplug::faultOnOneDeviceDoesNotHoldUpTheOther_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<QString>("logged");
+    QTest::newRow("refuse") << QStringLiteral("refuse") << QStringLiteral("reply error");
+    QTest::newRow("silent") << QStringLiteral("silent") << QStringLiteral("no answer within");
+}
+
+void TestE2eHotplug::faultOnOneDeviceDoesNotHoldUpTheOther()
+{
+    QFETCH(QString, fault);
+    QFETCH(QString, logged);
+
+    Devsim sim;
+    QVERIFY(sim.start({QStringLiteral("a"), QStringLiteral("b")}));
+    Pilot pilot;
+    QVERIFY(pilot.start(sim.directory()));
+    QVERIFY2(e2eWaitFor([&] { return sim.reports(QStringLiteral("b")).size() >= 2; }, 15000),
+             qPrintable(pilot.output()));
+
+    const qint64 faulty = e2eNow();
+    sim.command(QStringLiteral("fault a ") + fault);
+    QTest::qWait(5000);
+    const QList<SeenReport> healthy = sim.reportsSince(faulty, QStringLiteral("b"));
+    // A pass waits at most one time-out (1 s) for the faulty device on top
+    // of the 500 ms period.
+    QVERIFY2(healthy.size() >= 3, qPrintable(QString::number(healthy.size())));
+    const qint64 longest = longestGap(healthy);
+    QVERIFY2(longest <= 500 + 1000 + 400, qPrintable(QStringLiteral("longest gap %1 ms").arg(longest)));
+    // The faulty device is still tried every pass.
+    QVERIFY(sim.reportsSince(faulty, QStringLiteral("a")).size() >= 2);
+    const QString log = pilot.readLog();
+    QVERIFY2(log.contains(logged), qPrintable(log.right(2000)));
+    QVERIFY(log.contains(sim.socketPath(QStringLiteral("a"))));
+    QVERIFY(!log.contains(QStringLiteral("Device Path: ") + sim.socketPath(QStringLiteral("b"))));
+
+    // Healed, it is served as before.
+    sim.command(QStringLiteral("fault a none"));
+    QTest::qWait(1500);
+    const qint64 healed = e2eNow();
+    QTest::qWait(2000);
+    const QList<SeenReport> both = sim.reportsSince(healed);
+    QVERIFY(both.size() >= 4);
+    QVERIFY(longestGap(sim.reportsSince(healed, QStringLiteral("a"))) < 1000);
+    QVERIFY(pilot.isRunning());
+}
+
+QTEST_GUILESS_MAIN(TestE2eHotplug)
+#include "tst_e2e_hotplug.moc"

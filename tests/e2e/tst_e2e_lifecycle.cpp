@@ -1,0 +1,166 @@
+// The program's life as a process: first start, a second start, and the
+// end by SIGTERM, judged by the files it leaves and its exit.
+
+#include "e2eprocesses.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTest>
+
+namespace {
+
+const QString kAutostartReady = QStringLiteral("CommonTools::SetTaskEnabledState()");
+
+// Every line of a run log after its four-line header is one entry, or the
+// continuation of an entry whose message has a line feed.
+void verifyRunLog(const QString& log)
+{
+    QVERIFY2(log.endsWith(QLatin1Char('\n')), "the last line is complete");
+    const QStringList lines = log.split(QLatin1Char('\n'), Qt::KeepEmptyParts);
+    QVERIFY(lines.size() > 5);
+    QVERIFY(lines.at(0).startsWith(QLatin1String("****")));
+    QVERIFY(lines.at(1).contains(QLatin1String("Running Log Information")));
+    QVERIFY(lines.at(2).contains(
+        QRegularExpression(QStringLiteral("BuildTime:\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d"))));
+    QVERIFY(lines.at(3).startsWith(QLatin1String("****")));
+    static const QRegularExpression entry(QStringLiteral(
+        "^\\[\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\] \\[[A-Za-z ]{8}\\] \\w+::\\w+\\(\\): .*$"));
+    static const QRegularExpression continuation(QStringLiteral("^ VID: "));
+    for (int i = 4; i < lines.size() - 1; ++i) {
+        const QString& line = lines.at(i);
+        QVERIFY2(entry.match(line).hasMatch() || continuation.match(line).hasMatch(), qPrintable(line));
+    }
+}
+
+} // namespace
+
+class TestE2eLifecycle : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void firstStartWritesAutostartEntrySettingsAndRunLog();
+    void secondStartExitsZeroAndLeavesFirstRunning();
+    void sigtermEndsWithinTwoSecondsWithSilentDeviceAndLeavesNothingBehind();
+};
+
+void TestE2eLifecycle::firstStartWritesAutostartEntrySettingsAndRunLog()
+{
+    Pilot pilot;
+    QVERIFY(pilot.isValid());
+    QVERIFY(pilot.start(QString()));
+    QVERIFY2(e2eWaitFor([&] { return pilot.readLog().contains(kAutostartReady); }, 15000),
+             qPrintable(pilot.output()));
+    // The sensor search runs on a pool thread; give it a few read cycles.
+    QTest::qWait(1200);
+
+    const QString program = QFileInfo(e2eBinPath(QStringLiteral("varnoks-pilot"))).absoluteFilePath();
+    QFile entry(pilot.autostartPath());
+    QVERIFY2(entry.open(QIODevice::ReadOnly), qPrintable(pilot.autostartPath()));
+    const QString text = QString::fromUtf8(entry.readAll());
+    QVERIFY(text.startsWith(QLatin1String("[Desktop Entry]\n")));
+    QVERIFY2(text.contains(QStringLiteral("\nExec=\"%1\"\n").arg(program)), qPrintable(text));
+    QVERIFY(text.contains(QLatin1String("\nType=Application\n")));
+    QVERIFY(text.contains(QLatin1String("\nX-GNOME-Autostart-Delay=6\n")));
+    QVERIFY(text.contains(QLatin1String("\nX-GNOME-Autostart-enabled=true\n")));
+    QVERIFY(!text.contains(QLatin1String("Hidden=true")));
+
+    {
+        QSettings settings(pilot.settingsPath(), QSettings::IniFormat);
+        QCOMPARE(settings.status(), QSettings::NoError);
+        // The settings dialog stores the start-up choice once it is built: 0 is "yes".
+        QCOMPARE(settings.value(QStringLiteral("startup")).toString(), QStringLiteral("0"));
+    }
+
+    const QString log = pilot.readLog();
+    QVERIFY2(log.contains(QLatin1String("Task successfully added")), qPrintable(log));
+    QVERIFY2(!log.contains(QLatin1String("CANNOT LOAD")) && !log.contains(QLatin1String("INIT FAILED")),
+             qPrintable(log));
+    QVERIFY(pilot.isRunning());
+
+    QVERIFY(pilot.terminate(2000) >= 0);
+    QCOMPARE(pilot.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(pilot.exitCode(), 0);
+    verifyRunLog(pilot.readLog());
+}
+
+void TestE2eLifecycle::secondStartExitsZeroAndLeavesFirstRunning()
+{
+    std::unique_ptr<Devsim> sim;
+    if (Devsim::available()) {
+        sim = std::make_unique<Devsim>();
+        QVERIFY(sim->start({QStringLiteral("a")}));
+    }
+    Pilot pilot;
+    QVERIFY(pilot.start(sim ? sim->directory() : QString()));
+    QVERIFY2(e2eWaitFor([&] { return pilot.readLog().contains(kAutostartReady); }, 15000),
+             qPrintable(pilot.output()));
+
+    // The later copy still makes sure the logon entry exists.
+    QVERIFY(QFile::remove(pilot.autostartPath()));
+    QCOMPARE(pilot.runAnother(sim ? sim->directory() : QString(), 10000), 0);
+    QVERIFY(QFileInfo::exists(pilot.autostartPath()));
+
+    QTest::qWait(300);
+    QVERIFY(pilot.isRunning());
+    if (sim) {
+        const qint64 after = e2eNow();
+        QVERIFY2(e2eWaitFor([&] { return sim->reportsSince(after, QStringLiteral("a")).size() >= 2; }, 5000),
+                 "the first copy goes on serving the device");
+        // One identification only: the later copy never reached the device.
+        QCOMPARE(sim->identifiedAt(QStringLiteral("a"), sim->identifiedAt(QStringLiteral("a")) + 1),
+                 qint64(-1));
+    }
+    // The later copy built no settings dialog of its own.
+    QCOMPARE(pilot.readLog().count(kAutostartReady), 1);
+}
+
+void TestE2eLifecycle::sigtermEndsWithinTwoSecondsWithSilentDeviceAndLeavesNothingBehind()
+{
+    if (!Devsim::available())
+        QSKIP("varnoks-devsim is not built");
+    Devsim sim;
+    QVERIFY(sim.start({QStringLiteral("a"), QStringLiteral("b")}));
+    Pilot pilot;
+    QVERIFY(pilot.start(sim.directory()));
+    QVERIFY2(e2eWaitFor([&] { return sim.reports(QStringLiteral("b")).size() >= 2; }, 15000),
+             qPrintable(pilot.output()));
+
+    // Let a pass get stuck waiting for the silent device's answer.
+    sim.command(QStringLiteral("fault a silent"));
+    const qint64 faulty = e2eNow();
+    QVERIFY(e2eWaitFor([&] { return !sim.reportsSince(faulty, QStringLiteral("a")).isEmpty(); }, 3000));
+    QTest::qWait(100);
+
+    const qint64 took = pilot.terminate(4000);
+    QVERIFY2(took >= 0 && took <= 2000, qPrintable(QStringLiteral("ended after %1 ms").arg(took)));
+    QCOMPARE(pilot.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(pilot.exitCode(), 0);
+    const QString output = pilot.output();
+    QVERIFY2(!output.contains(QLatin1String("Destroyed while thread")), qPrintable(output));
+
+    // Nothing is served once it has gone.
+    const qint64 gone = e2eNow();
+    QTest::qWait(800);
+    QCOMPARE(sim.reportsSince(gone).size(), 0);
+
+    verifyRunLog(pilot.readLog());
+    QSettings settings(pilot.settingsPath(), QSettings::IniFormat);
+    QCOMPARE(settings.status(), QSettings::NoError);
+    QCOMPARE(settings.value(QStringLiteral("startup")).toString(), QStringLiteral("0"));
+    // No temporary or lock files next to the settings and the logon entry,
+    // and the single-instance socket is gone.
+    QCOMPARE(QDir(pilot.configHome() + QStringLiteral("/KR_alvo")).entryList(QDir::Files),
+             QStringList{QStringLiteral("VarnoksPilot.conf")});
+    QCOMPARE(QDir(pilot.configHome() + QStringLiteral("/autostart")).entryList(QDir::Files),
+             QStringList{QStringLiteral("DeviceMonitorStartTask.desktop")});
+    QCOMPARE(QDir(pilot.root() + QStringLiteral("/runtime"))
+                 .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
+             QStringList());
+}
+
+QTEST_GUILESS_MAIN(TestE2eLifecycle)
+#include "tst_e2e_lifecycle.moc"
