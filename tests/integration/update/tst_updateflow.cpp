@@ -1,0 +1,600 @@
+#include "app/common.h"
+#include "app/commontools.h"
+#include "testenv.h"
+#include "update/cupgradedialog.h"
+#include "update/ftpmanager.h"
+#include "updatetestsupport.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QDirIterator>
+#include <QHostAddress>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+const QString kInstaller = QStringLiteral("ZRN/V1.0.4.3/VarnoksPilotSetup_V1.0.4.3.exe");
+const QString kFailureText = QStringLiteral("Program download update failed, please try again later.");
+const QString kUnreachableText = QStringLiteral("程序升级服务器连接失败，请检查网络是否正常！");
+
+// A small installer: writes its own path into $VARNOKS_TEST_MARKER and ends.
+// The comment lines pad it so that the transfer takes several reads.
+QByteArray installerScript(int padLines = 4000)
+{
+    QByteArray script = "#!/bin/sh\necho \"$0\" > \"$VARNOKS_TEST_MARKER\"\nexit 0\n";
+    for (int i = 0; i < padLines; ++i)
+        script += "# padding line of the test installer, " + QByteArray::number(i) + "\n";
+    return script;
+}
+
+QList<QPair<QString, QByteArray>> publishedTree(const QByteArray& installer = installerScript())
+{
+    return {{"ZRN/V1.0.4.2/", {}},
+            {kInstaller, installer},
+            {"ZRN/v9.0/", {}},
+            {"ZRN/Beta/", {}},
+            {"ZRN/V9.9.9", "a file, not a version"},
+            {"ZRN/V9..9/", {}},
+            {"ZRN/V9.0 x/", {}}};
+}
+
+// Download folders the dialog made under the test's temporary folder.
+QStringList downloadFolders(const QString& tmp)
+{
+    return QDir(tmp).entryList({QStringLiteral("VarnoksPilot-*")}, QDir::Dirs | QDir::NoDotAndDotDot);
+}
+
+bool ipv6LoopbackUsable()
+{
+    QTcpServer server;
+    return server.listen(QHostAddress::LocalHostIPv6);
+}
+
+} // namespace
+
+class TestUpdateFlow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    // Checker
+    void newestVersionIsChosenFromTheListing();
+    void nothingNewerGivesAnEmptyResult_data();
+    void nothingNewerGivesAnEmptyResult();
+    void userCheckWhileStartupCommandsWaitDoesNothing();
+    void userCheckProbesBeforeListing_data();
+    void userCheckProbesBeforeListing();
+    void downloadDeliversTheWholeFileWithProgress();
+    void missingInstallerFailsWithTheFailureText();
+    void stoppedDownloadReportsAtOnceWithoutText();
+    void destroyingTheCheckerDuringADownloadReportsNothing();
+    void hostileDataConnectionRepliesNeverReachAnotherHost_data();
+    void hostileDataConnectionRepliesNeverReachAnotherHost();
+
+    // Dialog
+    void automaticCheckRemindsLaterWithoutABox();
+    void userCheckWhenUpToDateSaysSo();
+    void unreachableServerOnUserCheckGivesCriticalBox();
+    void acceptedOfferShowsProgressAndCancelDeletesTheFile();
+    void missingInstallerShowsTheFailureAndCleansUp();
+    void stopInTheMiddleDeletesThePartialFileWithoutABox();
+    void installerStartsAndTheProgramQuits();
+    void installerThatCannotStartKeepsTheProgramRunning();
+
+private:
+    bool startServer(const QList<QPair<QString, QByteArray>>& tree, int throttle = 0);
+    // Calls a user check until the fake ping has run (the start-up connect
+    // and login must be done first, or the check is ignored).
+    bool userCheck(CUpgradeDialog& dialog);
+    QString runChild(int* exitCode);
+
+    QScopedPointer<TestEnv> m_env;
+    QScopedPointer<QTemporaryDir> m_work;
+    QScopedPointer<UpdateServerProcess> m_server;
+    QString m_tmp;
+    QString m_pingUp;
+    QString m_pingDown;
+};
+
+void TestUpdateFlow::initTestCase()
+{
+    QCoreApplication::setApplicationName(COMMON::APPLICATION_NAME);
+    if (!UpdateServerProcess::available())
+        QSKIP("pyftpdlib is not installed for /usr/bin/python3");
+}
+
+void TestUpdateFlow::init()
+{
+    m_env.reset(new TestEnv);
+    m_work.reset(new QTemporaryDir);
+    QVERIFY(m_work->isValid());
+    m_tmp = m_work->filePath(QStringLiteral("tmp"));
+    QVERIFY(QDir().mkpath(m_tmp));
+    qputenv("TMPDIR", QFile::encodeName(m_tmp));
+    m_pingUp = writeFakePing(m_work->path(), true);
+    m_pingDown = writeFakePing(m_work->path(), false);
+    m_server.reset(new UpdateServerProcess);
+}
+
+void TestUpdateFlow::cleanup()
+{
+    m_server.reset();
+    qunsetenv("VARNOKS_UPDATE_SERVER");
+    qunsetenv("TMPDIR");
+    m_work.reset();
+    m_env.reset();
+}
+
+bool TestUpdateFlow::startServer(const QList<QPair<QString, QByteArray>>& tree, int throttle)
+{
+    const QString root = m_work->filePath(QStringLiteral("root"));
+    if (!QDir().mkpath(root + QStringLiteral("/ZRN")) || !makeTree(root, tree))
+        return false;
+    if (!m_server->startFolder(root, throttle))
+        return false;
+    qputenv("VARNOKS_UPDATE_SERVER", m_server->address().toUtf8());
+    return true;
+}
+
+bool TestUpdateFlow::userCheck(CUpgradeDialog& dialog)
+{
+    QElapsedTimer timer;
+    timer.start();
+    const QString ranUp = m_pingUp + QStringLiteral(".ran");
+    const QString ranDown = m_pingDown + QStringLiteral(".ran");
+    QFile::remove(ranUp);
+    QFile::remove(ranDown);
+    while (timer.elapsed() < 10000) {
+        dialog.checkUpdate(false);
+        QTest::qWait(100);
+        if (QFile::exists(ranUp) || QFile::exists(ranDown))
+            return true;
+    }
+    return false;
+}
+
+void TestUpdateFlow::newestVersionIsChosenFromTheListing()
+{
+    QVERIFY(startServer({{"ZRN/V1.0.4.9/", {}},
+                         {"ZRN/V1.0.4.10/", {}},
+                         {"ZRN/V1.0.4.3-beta/", {}},
+                         {"ZRN/v9.9/", {}},
+                         {"ZRN/Beta/", {}},
+                         {"ZRN/V9.9.9", "file"},
+                         {"ZRN/V9..9/", {}},
+                         {"ZRN/V9.0 x/", {}},
+                         {"ZRN/V9.0%x/", {}}}));
+    FtpManager manager;
+    QSignalSpy spy(&manager, &FtpManager::signalNeedUpdate);
+    manager.checkUpdate(true);
+    QVERIFY(spy.wait(15000));
+    QCOMPARE(spy.at(0).at(0).toString(), QStringLiteral("V1.0.4.10"));
+    QTest::qWait(100);
+    QCOMPARE(spy.count(), 1);
+}
+
+void TestUpdateFlow::nothingNewerGivesAnEmptyResult_data()
+{
+    QTest::addColumn<QStringList>("dirs");
+    QTest::newRow("running version and its long form") << QStringList{"V1.0.4.2", "V1.0.4.2.0"};
+    QTest::newRow("older only") << QStringList{"V1.0.3.9", "V1.0.4"};
+    QTest::newRow("empty update directory") << QStringList{};
+    QTest::newRow("only a beta of the running version") << QStringList{"V1.0.4.2-beta"};
+}
+
+void TestUpdateFlow::nothingNewerGivesAnEmptyResult()
+{
+    QFETCH(QStringList, dirs);
+    QList<QPair<QString, QByteArray>> tree;
+    for (const QString& dir : dirs)
+        tree.append({QStringLiteral("ZRN/") + dir + QLatin1Char('/'), {}});
+    QVERIFY(startServer(tree));
+    FtpManager manager;
+    QSignalSpy spy(&manager, &FtpManager::signalNeedUpdate);
+    manager.checkUpdate(true);
+    QVERIFY(spy.wait(15000));
+    QCOMPARE(spy.at(0).at(0).toString(), QString());
+}
+
+void TestUpdateFlow::userCheckWhileStartupCommandsWaitDoesNothing()
+{
+    QVERIFY(startServer(publishedTree()));
+    FtpManager manager;
+    manager.setPingProgram(m_pingUp);
+    QSignalSpy need(&manager, &FtpManager::signalNeedUpdate);
+    QSignalSpy connected(&manager, &FtpManager::signalFtpConnected);
+    manager.checkUpdate(true);
+    manager.checkUpdate(false); // the start-up listing waits behind connect and login
+    manager.checkUpdate(true);
+    QVERIFY(need.wait(15000));
+    QTest::qWait(500);
+    QCOMPARE(need.count(), 1);
+    QCOMPARE(need.at(0).at(0).toString(), QStringLiteral("V1.0.4.3"));
+    QVERIFY(!QFile::exists(m_pingUp + QStringLiteral(".ran")));
+    QCOMPARE(connected.count(), 0);
+}
+
+void TestUpdateFlow::userCheckProbesBeforeListing_data()
+{
+    QTest::addColumn<bool>("reachable");
+    QTest::newRow("reachable lists") << true;
+    QTest::newRow("unreachable stops with a message") << false;
+}
+
+void TestUpdateFlow::userCheckProbesBeforeListing()
+{
+    QFETCH(bool, reachable);
+    QVERIFY(startServer(publishedTree()));
+    FtpManager manager;
+    const QString ping = reachable ? m_pingUp : m_pingDown;
+    manager.setPingProgram(ping);
+    QSignalSpy need(&manager, &FtpManager::signalNeedUpdate);
+    QSignalSpy connected(&manager, &FtpManager::signalFtpConnected);
+    QTRY_VERIFY_WITH_TIMEOUT((manager.checkUpdate(false), QFile::exists(ping + QStringLiteral(".ran"))),
+                             10000);
+    if (reachable) {
+        QTRY_COMPARE_WITH_TIMEOUT(need.count(), 1, 15000);
+        QCOMPARE(need.at(0).at(0).toString(), QStringLiteral("V1.0.4.3"));
+        QCOMPARE(connected.count(), 0);
+    } else {
+        QTRY_COMPARE_WITH_TIMEOUT(connected.count(), 1, 15000);
+        QCOMPARE(connected.at(0).at(0).toBool(), false);
+        QCOMPARE(connected.at(0).at(1).toString(), kUnreachableText);
+        QTest::qWait(300);
+        QCOMPARE(need.count(), 0);
+    }
+}
+
+void TestUpdateFlow::downloadDeliversTheWholeFileWithProgress()
+{
+    const QByteArray content = installerScript(20000);
+    QVERIFY(startServer(publishedTree(content)));
+    FtpManager manager;
+    QSignalSpy progress(&manager, &FtpManager::downloadProgress);
+    QSignalSpy finished(&manager, &FtpManager::downloadFinished);
+    const QString local = m_tmp + QStringLiteral("/setup.exe");
+    manager.startDownload(QStringLiteral("/") + kInstaller, local);
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(finished.count(), 1);
+    QCOMPARE(finished.at(0).at(0).toBool(), true);
+    QCOMPARE(finished.at(0).at(1).toString(), local);
+    QCOMPARE(finished.at(0).at(2).toString(), QString());
+    QVERIFY(!progress.isEmpty());
+    QCOMPARE(progress.last().at(0).toLongLong(), qint64(content.size()));
+    QCOMPARE(progress.last().at(1).toLongLong(), qint64(content.size()));
+    QFile file(local);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), content);
+}
+
+void TestUpdateFlow::missingInstallerFailsWithTheFailureText()
+{
+    QVERIFY(startServer({{"ZRN/V1.0.4.3/", {}}}));
+    FtpManager manager;
+    QSignalSpy finished(&manager, &FtpManager::downloadFinished);
+    manager.startDownload(QStringLiteral("/") + kInstaller, m_tmp + QStringLiteral("/setup.exe"));
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(finished.at(0).at(0).toBool(), false);
+    QCOMPARE(finished.at(0).at(2).toString(), kFailureText);
+}
+
+void TestUpdateFlow::stoppedDownloadReportsAtOnceWithoutText()
+{
+    QVERIFY(startServer(publishedTree(installerScript(20000)), 40000));
+    FtpManager manager;
+    QSignalSpy progress(&manager, &FtpManager::downloadProgress);
+    QSignalSpy finished(&manager, &FtpManager::downloadFinished);
+    const QString local = m_tmp + QStringLiteral("/setup.exe");
+    manager.startDownload(QStringLiteral("/") + kInstaller, local);
+    QTRY_VERIFY_WITH_TIMEOUT(!progress.isEmpty() && progress.last().at(0).toLongLong() > 0, 15000);
+    QVERIFY(manager.isDownloading());
+    manager.stopDownload();
+    QCOMPARE(finished.count(), 1); // before stopDownload returned
+    QCOMPARE(finished.at(0).at(0).toBool(), false);
+    QCOMPARE(finished.at(0).at(1).toString(), local);
+    QCOMPARE(finished.at(0).at(2).toString(), QString());
+    QTest::qWait(300);
+    QCOMPARE(finished.count(), 1);
+
+    // The stop is forgotten after its report: the next failure has its text.
+    manager.startDownload(QStringLiteral("/ZRN/V1.0.4.3/missing.exe"), local);
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(finished.at(1).at(2).toString(), kFailureText);
+}
+
+void TestUpdateFlow::destroyingTheCheckerDuringADownloadReportsNothing()
+{
+    QVERIFY(startServer(publishedTree(installerScript(20000)), 40000));
+    auto* manager = new FtpManager;
+    QSignalSpy finished(manager, &FtpManager::downloadFinished);
+    QSignalSpy progress(manager, &FtpManager::downloadProgress);
+    manager->startDownload(QStringLiteral("/") + kInstaller, m_tmp + QStringLiteral("/setup.exe"));
+    QTRY_VERIFY_WITH_TIMEOUT(!progress.isEmpty(), 15000);
+    delete manager;
+    QTest::qWait(300);
+    QCOMPARE(finished.count(), 0);
+}
+
+void TestUpdateFlow::hostileDataConnectionRepliesNeverReachAnotherHost_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("reply");
+    QTest::newRow("227 names another host") << "127.0.0.1"
+                                            << "227 Entering Passive Mode (127,0,0,2,{decoy_hi},{decoy_lo})";
+    QTest::newRow("227 without numbers") << "127.0.0.1"
+                                         << "227 Entering Passive Mode";
+    QTest::newRow("227 numbers out of range") << "127.0.0.1"
+                                              << "227 Entering Passive Mode (999,0,0,1,999,999)";
+    QTest::newRow("229 ends at the bracket") << "::1"
+                                             << "229 Entering Extended Passive Mode (";
+    QTest::newRow("229 too few fields") << "::1"
+                                        << "229 (|||";
+    QTest::newRow("229 port not a number") << "::1"
+                                           << "229 (|||x|)";
+    QTest::newRow("229 port too large") << "::1"
+                                        << "229 (|||99999|)";
+}
+
+void TestUpdateFlow::hostileDataConnectionRepliesNeverReachAnotherHost()
+{
+    QFETCH(QString, host);
+    QFETCH(QString, reply);
+    if (host == QLatin1String("::1") && !ipv6LoopbackUsable())
+        QSKIP("no IPv6 loopback here");
+    QVERIFY(m_server->startHostile(host, reply));
+    qputenv("VARNOKS_UPDATE_SERVER", m_server->address().toUtf8());
+    FtpManager manager;
+    QSignalSpy finished(&manager, &FtpManager::downloadFinished);
+    manager.startDownload(QStringLiteral("/") + kInstaller, m_tmp + QStringLiteral("/setup.exe"));
+    QVERIFY(finished.wait(45000));
+    QCOMPARE(finished.at(0).at(0).toBool(), false);
+    QCOMPARE(finished.at(0).at(2).toString(), kFailureText);
+    QTest::qWait(200);
+    QVERIFY2(!m_server->output().contains(QLatin1String("DECOY CONNECTED")), qPrintable(m_server->output()));
+}
+
+void TestUpdateFlow::automaticCheckRemindsLaterWithoutABox()
+{
+    QVERIFY(startServer(publishedTree()));
+    const qint64 before = QDateTime::currentSecsSinceEpoch();
+    CUpgradeDialog dialog;
+    BoxAnswerer answerer;
+    dialog.checkUpdate(true);
+    QTRY_COMPARE_WITH_TIMEOUT(CUpgradeDialog::getUpgradeVersion(), QStringLiteral("V1.0.4.3"), 15000);
+    QVERIFY(dialog.isReminderTimerActive());
+    const qint64 at =
+        CommonTools::GetSettingValue(COMMON::KEY_NEXT_UPGRADE_TIME, QStringLiteral("998")).toLongLong();
+    QVERIFY(at >= before && at <= QDateTime::currentSecsSinceEpoch() + 19903 * 60);
+    QTest::qWait(300);
+    QCOMPARE(answerer.count(), 0);
+    QVERIFY(!dialog.isVisible());
+}
+
+void TestUpdateFlow::userCheckWhenUpToDateSaysSo()
+{
+    QVERIFY(startServer({{"ZRN/V1.0.4.2/", {}}}));
+    CommonTools::SetSettingValue(COMMON::KEY_NEXT_UPGRADE_TIME, QDateTime::currentSecsSinceEpoch() + 600);
+    CUpgradeDialog dialog;
+    dialog.ftpManager()->setPingProgram(m_pingUp);
+    BoxAnswerer answerer;
+    QVERIFY(userCheck(dialog));
+    QTRY_COMPARE_WITH_TIMEOUT(answerer.count(), 1, 15000);
+    QCOMPARE(answerer.seen().at(0).icon, QMessageBox::Information);
+    QCOMPARE(answerer.seen().at(0).text, QStringLiteral("当前软件已是最新版本！"));
+    QCOMPARE(CommonTools::GetSettingValue(COMMON::KEY_NEXT_UPGRADE_TIME, QString()).toString(),
+             QStringLiteral("998"));
+}
+
+void TestUpdateFlow::unreachableServerOnUserCheckGivesCriticalBox()
+{
+    // Nothing listens on the port and the probe answers as for an unknown
+    // host; no lookup leaves the machine.
+    QTcpServer closed;
+    QVERIFY(closed.listen(QHostAddress::LocalHost));
+    const quint16 port = closed.serverPort();
+    closed.close();
+    qputenv("VARNOKS_UPDATE_SERVER", "127.0.0.1:" + QByteArray::number(port));
+    CUpgradeDialog dialog;
+    dialog.ftpManager()->setPingProgram(m_pingDown);
+    BoxAnswerer answerer;
+    QVERIFY(userCheck(dialog));
+    QTRY_COMPARE_WITH_TIMEOUT(answerer.count(), 1, 15000);
+    QCOMPARE(answerer.seen().at(0).icon, QMessageBox::Critical);
+    QCOMPARE(answerer.seen().at(0).title, QStringLiteral("更新提示"));
+    QCOMPARE(answerer.seen().at(0).text, kUnreachableText);
+}
+
+void TestUpdateFlow::acceptedOfferShowsProgressAndCancelDeletesTheFile()
+{
+    const QByteArray content = installerScript(20000);
+    QVERIFY(startServer(publishedTree(content)));
+    CUpgradeDialog dialog;
+    dialog.ftpManager()->setPingProgram(m_pingUp);
+    auto* bar = dialog.findChild<QProgressBar*>(QStringLiteral("progressBar_upgrade"));
+    QVERIFY(bar);
+    BoxAnswerer answerer;
+    answerer.push(QMessageBox::Ok);     // offer
+    answerer.push(QMessageBox::Cancel); // install now?
+    int valueAtInstallQuestion = -1;
+    int maximumAtInstallQuestion = -1;
+    bool visibleDuringDownload = false;
+    QStringList foldersDuringDownload;
+    answerer.setObserver([&](const BoxAnswerer::Seen& seen) {
+        if (seen.icon == QMessageBox::Warning) {
+            valueAtInstallQuestion = bar->value();
+            maximumAtInstallQuestion = bar->maximum();
+            visibleDuringDownload = dialog.isVisible();
+            foldersDuringDownload = downloadFolders(m_tmp);
+        }
+    });
+    QVERIFY(userCheck(dialog));
+    QTRY_COMPARE_WITH_TIMEOUT(answerer.count(), 2, 20000);
+    QCOMPARE(answerer.seen().at(0).icon, QMessageBox::Question);
+    QCOMPARE(answerer.seen().at(0).text, QStringLiteral("检测到新版本：V1.0.4.3, 是否需要更新？"));
+    QCOMPARE(answerer.seen().at(1).text, QStringLiteral("新版本程序安装包已下载完成，是否立即重启安装？"));
+    QVERIFY(visibleDuringDownload);
+    QCOMPARE(maximumAtInstallQuestion, content.size());
+    QCOMPARE(valueAtInstallQuestion, content.size());
+    QCOMPARE(foldersDuringDownload.size(), 1);
+    QTRY_VERIFY(!dialog.isVisible());
+    QVERIFY(downloadFolders(m_tmp).isEmpty()); // file and its folder are gone
+    QVERIFY(!dialog.findChild<QPushButton*>(QStringLiteral("btn_cancel_upgrade"))->isEnabled());
+}
+
+void TestUpdateFlow::missingInstallerShowsTheFailureAndCleansUp()
+{
+    QVERIFY(startServer({{"ZRN/V1.0.4.3/", {}}}));
+    CUpgradeDialog dialog;
+    dialog.ftpManager()->setPingProgram(m_pingUp);
+    BoxAnswerer answerer;
+    answerer.push(QMessageBox::Ok);
+    QVERIFY(userCheck(dialog));
+    QTRY_COMPARE_WITH_TIMEOUT(answerer.count(), 2, 20000);
+    QCOMPARE(answerer.seen().at(1).icon, QMessageBox::Critical);
+    QCOMPARE(answerer.seen().at(1).text, kFailureText);
+    QTRY_VERIFY(!dialog.isVisible());
+    QVERIFY(downloadFolders(m_tmp).isEmpty());
+}
+
+void TestUpdateFlow::stopInTheMiddleDeletesThePartialFileWithoutABox()
+{
+    QVERIFY(startServer(publishedTree(installerScript(20000)), 40000));
+    CUpgradeDialog dialog;
+    dialog.ftpManager()->setPingProgram(m_pingUp);
+    auto* bar = dialog.findChild<QProgressBar*>(QStringLiteral("progressBar_upgrade"));
+    auto* cancel = dialog.findChild<QPushButton*>(QStringLiteral("btn_cancel_upgrade"));
+    BoxAnswerer answerer;
+    answerer.push(QMessageBox::Ok); // offer
+    answerer.push(QMessageBox::Ok); // stop the download
+    QStringList partial;
+    // Press the window's cancel button once part of the file has arrived.
+    QTimer presser;
+    connect(&presser, &QTimer::timeout, this, [&] {
+        if (dialog.isVisible() && bar->value() > 0 && cancel->isEnabled()) {
+            presser.stop();
+            partial = downloadFolders(m_tmp);
+            cancel->click();
+        }
+    });
+    presser.start(20);
+    QVERIFY(userCheck(dialog));
+    QTRY_COMPARE_WITH_TIMEOUT(answerer.count(), 2, 20000);
+    QCOMPARE(answerer.seen().at(1).icon, QMessageBox::Warning);
+    QCOMPARE(answerer.seen().at(1).text, QStringLiteral("是否确认停止下载更新？"));
+    QTRY_VERIFY(!dialog.isVisible());
+    QCOMPARE(partial.size(), 1);
+    QTest::qWait(500);
+    QCOMPARE(answerer.count(), 2); // no failure box after a stop
+    QVERIFY(downloadFolders(m_tmp).isEmpty());
+    QCOMPARE(bar->value(), 0);
+}
+
+QString TestUpdateFlow::runChild(int* exitCode)
+{
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("VARNOKS_UPDATE_CHILD"), m_pingUp);
+    env.insert(QStringLiteral("VARNOKS_TEST_MARKER"), m_work->filePath(QStringLiteral("installer-ran")));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(), QStringList());
+    if (!child.waitForFinished(60000)) {
+        child.kill();
+        child.waitForFinished(5000);
+        *exitCode = -1;
+    } else {
+        *exitCode = child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -2;
+    }
+    return QString::fromUtf8(child.readAll());
+}
+
+void TestUpdateFlow::installerStartsAndTheProgramQuits()
+{
+    QVERIFY(startServer(publishedTree()));
+    int exitCode = 0;
+    const QString output = runChild(&exitCode);
+    QVERIFY2(exitCode == 0, qPrintable(output));
+    QVERIFY2(output.contains(QLatin1String("EVENT LOOP ENDED")), qPrintable(output));
+    const QString marker = m_work->filePath(QStringLiteral("installer-ran"));
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(marker), 10000);
+    QFile file(marker);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString started = QString::fromUtf8(file.readAll()).trimmed();
+    // Started from a private folder under the temporary directory.
+    QVERIFY2(started.startsWith(m_tmp + QStringLiteral("/VarnoksPilot-")), qPrintable(started));
+    QVERIFY(started.endsWith(QStringLiteral("/VarnoksPilotSetup_V1.0.4.3.exe")));
+    QCOMPARE(QFileInfo(QFileInfo(started).absolutePath()).permissions() &
+                 (QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther),
+             QFileDevice::Permissions());
+    QCOMPARE(CommonTools::GetSettingValue(COMMON::KEY_NEXT_UPGRADE_TIME, QString()).toString(),
+             QStringLiteral("998"));
+}
+
+void TestUpdateFlow::installerThatCannotStartKeepsTheProgramRunning()
+{
+    // Not a program: no interpreter line and no executable format.
+    QVERIFY(startServer(publishedTree(QByteArray(4096, 'x'))));
+    int exitCode = 0;
+    const QString output = runChild(&exitCode);
+    // The child ends itself with 3 after the Critical box; 0 would mean the
+    // dialog quit the program.
+    QVERIFY2(exitCode == 3, qPrintable(output));
+    QVERIFY2(output.contains(QStringLiteral("BOX 3 新版本程序安装包无法启动，请手动运行：")),
+             qPrintable(output));
+    QVERIFY(!QFile::exists(m_work->filePath(QStringLiteral("installer-ran"))));
+}
+
+// The child half of the two tests above: a real event loop with the dialog,
+// a user check, every box answered with Confirm. It reports the boxes it saw
+// and whether the event loop ended on its own.
+static int runUpdateChild(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QCoreApplication::setApplicationName(COMMON::APPLICATION_NAME);
+    const QString ping = qEnvironmentVariable("VARNOKS_UPDATE_CHILD");
+    QFile::remove(ping + QStringLiteral(".ran"));
+    CUpgradeDialog dialog;
+    dialog.ftpManager()->setPingProgram(ping);
+    BoxAnswerer answerer;
+    answerer.setFallback(QMessageBox::Ok);
+    answerer.setObserver([&](const BoxAnswerer::Seen& seen) {
+        QTextStream(stdout) << "BOX " << int(seen.icon) << ' ' << seen.text << Qt::endl;
+        if (seen.icon == QMessageBox::Critical)
+            QTimer::singleShot(1000, &app, [] { QCoreApplication::exit(3); });
+    });
+    QTimer checker;
+    QObject::connect(&checker, &QTimer::timeout, &dialog, [&] {
+        if (QFile::exists(ping + QStringLiteral(".ran")))
+            checker.stop();
+        else
+            dialog.checkUpdate(false);
+    });
+    checker.start(100);
+    QTimer::singleShot(45000, &app, [] { QCoreApplication::exit(4); });
+    const int code = app.exec();
+    if (code == 0)
+        QTextStream(stdout) << "EVENT LOOP ENDED" << Qt::endl;
+    return code;
+}
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsSet("VARNOKS_UPDATE_CHILD"))
+        return runUpdateChild(argc, argv);
+    QApplication app(argc, argv);
+    TestUpdateFlow test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_updateflow.moc"

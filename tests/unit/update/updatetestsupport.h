@@ -1,0 +1,91 @@
+#pragma once
+
+#include <QList>
+#include <QMessageBox>
+#include <QObject>
+#include <QPointer>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class QTimer;
+
+// Answers the application's modal message boxes as they appear, in order,
+// and remembers what each one said. Boxes beyond the scripted answers get
+// the fallback answer.
+class BoxAnswerer : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Seen
+    {
+        QMessageBox::Icon icon;
+        QString title;
+        QString text;
+        bool hasCancel;
+    };
+
+    explicit BoxAnswerer(QObject* parent = nullptr);
+
+    void push(QMessageBox::StandardButton answer) { m_answers.append(answer); }
+    void setFallback(QMessageBox::StandardButton answer) { m_fallback = answer; }
+    // Runs for every box before it is answered.
+    void setObserver(std::function<void(const Seen&)> observer) { m_observer = std::move(observer); }
+
+    const QList<Seen>& seen() const { return m_seen; }
+    int count() const { return m_seen.size(); }
+
+private:
+    void poll();
+
+    QTimer* m_pTimer = nullptr;
+    QList<QMessageBox::StandardButton> m_answers;
+    QMessageBox::StandardButton m_fallback = QMessageBox::Cancel;
+    QList<Seen> m_seen;
+    QPointer<QMessageBox> m_pLast;
+    std::function<void(const Seen&)> m_observer;
+};
+
+// One update server on loopback, run by update_server.py: a pyftpdlib
+// server for a folder (optionally throttled) or a hostile one that answers
+// the passive-mode request with a given reply.
+class UpdateServerProcess
+{
+public:
+    UpdateServerProcess() = default;
+    ~UpdateServerProcess();
+    UpdateServerProcess(const UpdateServerProcess&) = delete;
+    UpdateServerProcess& operator=(const UpdateServerProcess&) = delete;
+
+    bool startFolder(const QString& root, int throttleBytesPerSecond = 0);
+    bool startHostile(const QString& host, const QString& reply);
+    void stop();
+
+    quint16 port() const { return m_port; }
+    // VARNOKS_UPDATE_SERVER value for this server.
+    QString address() const;
+    // Everything the server printed after its port line.
+    QString output();
+
+    static bool available();
+
+private:
+    bool start(const QStringList& arguments);
+
+    QProcess m_process;
+    QString m_host = QStringLiteral("127.0.0.1");
+    quint16 m_port = 0;
+    QString m_output;
+};
+
+// Creates the folders and files of an update directory under root; a path
+// ending in '/' is a folder, anything else a file with the given content.
+bool makeTree(const QString& root, const QList<QPair<QString, QByteArray>>& entries);
+
+// A shell script that stands in for ping, answering as a reachable host
+// does (reachable) or as an unreachable one; written into dir. Every run
+// touches "<returned path>.ran".
+QString writeFakePing(const QString& dir, bool reachable);
