@@ -10,11 +10,12 @@ struct KeywordWeight
     int nWeight;
 };
 
-// Keywords of a CPU temperature label and their weights; a label scores the
-// highest weight among the keywords it contains.
+// Keywords of a CPU temperature label and their weights, heaviest first: a
+// label scores the weight of the first keyword it contains, which is the
+// highest weight among all the keywords it contains.
 constexpr KeywordWeight kCpuTemperatureKeywords[] = {
-    {"cpu", 0},  {"core", 1}, {"cores", 2},    {"verage", 3},
-    {"tdie", 4}, {"die", 8},  {"package", 10}, {"tctl", 11},
+    {"tctl", 11},  {"package", 10}, {"die", 8},  {"tdie", 4},
+    {"verage", 3}, {"cores", 2},    {"core", 1}, {"cpu", 0},
 };
 
 // A Latin-1 text folded to lower case. The keywords are ASCII, and no
@@ -54,10 +55,11 @@ int ScoreFolded(const FoldedText& label, const FoldedText& sensorName)
     if (!label.Contains("cpu")) {
         return -1;
     }
-    int nScore = -1;
+    int nScore = 0; // "cpu" itself weighs 0
     for (const KeywordWeight& keyword : kCpuTemperatureKeywords) {
-        if (keyword.nWeight > nScore && label.Contains(keyword.pszKeyword)) {
+        if (label.Contains(keyword.pszKeyword)) {
             nScore = keyword.nWeight;
+            break;
         }
     }
     if (sensorName.Contains("cpu")) {
@@ -158,7 +160,9 @@ SensorSearchResult SearchSensorReadings(const SensorEntryPoints& api)
             std::memset(&record, 0, sizeof(record));
             if (api.read(VARNOKS_READING_FAN, nSensor, nSlot, &record) != 0 && record.valid != 0) {
                 const FoldedText label(record.label, sizeof(record.label));
-                if (IsCpuFanFolded(label, FoldedText(record.unit, sizeof(record.unit)))) {
+                // The unit is folded only for a label that names the CPU.
+                if (label.Contains("cpu") &&
+                    IsCpuFanFolded(label, FoldedText(record.unit, sizeof(record.unit)))) {
                     result.cpuFan = {nSensor, nSlot, -1}; // the last match wins
                 }
             }
