@@ -11,6 +11,7 @@
 #include "ui/csettingdlg.h"
 #include "ui/messageboxshow.h"
 #include "ui_mainwindow.h"
+#include "update/cupgradedialog.h"
 
 #include <QCloseEvent>
 #include <QFile>
@@ -69,6 +70,9 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
     m_hidDevicesManager.scanDevices();
     refreshDevices();
 
+    m_pUpgradeDialog = new CUpgradeDialog(this);
+    m_pUpgradeDialog->checkUpdate(true);
+
     m_pSettingDlg = new CSettingDlg(this);
     connect(m_pSettingDlg, SIGNAL(settingInfoChanged(QString, QString)), this,
             SLOT(onSettingInfoChanged(QString, QString)));
@@ -78,6 +82,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
 
 MainWindow::~MainWindow()
 {
+    delete m_pUpgradeDialog;
+    m_pUpgradeDialog = nullptr;
     delete m_pSettingDlg;
     m_pSettingDlg = nullptr;
     delete ui;
@@ -192,6 +198,8 @@ void MainWindow::onTrayIconActived(QSystemTrayIcon::ActivationReason reason)
 
 void MainWindow::onCheckUpdate()
 {
+    if (m_pUpgradeDialog)
+        m_pUpgradeDialog->checkUpdate(false);
 }
 
 void MainWindow::onAbout()

@@ -13,6 +13,7 @@ class MainWindow;
 
 class CAboutDlg;
 class CSettingDlg;
+class CUpgradeDialog;
 class SendHIDDataThread;
 class QTimer;
 
@@ -28,6 +29,7 @@ public:
     ~MainWindow() override;
 
     CSettingDlg* settingDialog() const { return m_pSettingDlg; }
+    CUpgradeDialog* upgradeDialog() const { return m_pUpgradeDialog; }
     CAboutDlg* aboutDialog() const { return m_pAboutDlg; }
     QSystemTrayIcon* trayIcon() const { return m_pTrayIcon; }
     TrayIconMenu& trayMenu() { return m_trayIconMenu; }
@@ -61,6 +63,7 @@ private:
     Ui::MainWindow* ui = nullptr;
     CSettingDlg* m_pSettingDlg = nullptr;
     CAboutDlg* m_pAboutDlg = nullptr;
+    CUpgradeDialog* m_pUpgradeDialog = nullptr;
     TrayIconMenu m_trayIconMenu;
     QSystemTrayIcon* m_pTrayIcon = nullptr;
     int m_nCPUTemperature = 0;
