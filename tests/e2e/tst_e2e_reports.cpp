@@ -119,7 +119,8 @@ void TestE2eReports::bothDevicesIdentifiedThenServedInPathOrderEveryHalfSecond()
         QVERIFY2(typical >= 400 && typical <= 750,
                  qPrintable(QStringLiteral("median gap %1 ms").arg(typical)));
         const qint64 longest = *std::max_element(gaps.begin(), gaps.end());
-        QVERIFY2(longest < 1500, qPrintable(QStringLiteral("longest gap %1 ms").arg(longest)));
+        qInfo("%s: median gap %lld ms, longest %lld ms", qPrintable(name), typical, longest);
+        QVERIFY2(longest < 2000, qPrintable(QStringLiteral("longest gap %1 ms").arg(longest)));
         for (const SeenReport& report : reports) {
             // The fixture's values, truncated to whole degrees; no usage is measured.
             QCOMPARE(report.cpu, 61);

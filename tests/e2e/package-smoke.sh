@@ -1,0 +1,99 @@
+#!/usr/bin/env bash
+# package-smoke.sh DEB: unpacks the package into a temporary root and runs
+# the installed program from there. It must start, find its sensor plugin
+# through its RPATH, write its run log and end cleanly on SIGTERM.
+set -euo pipefail
+deb=${1:?usage: package-smoke.sh PACKAGE.deb}
+[[ -f "$deb" ]] || { echo "smoke: no package at $deb" >&2; exit 1; }
+
+work=$(mktemp -d)
+pid=
+cleanup() {
+  [[ -n "$pid" ]] && kill -KILL "$pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "smoke: FAIL: $*" >&2; exit 1; }
+
+root="$work/root"
+dpkg-deb -x "$deb" "$root"
+
+# Where the files went.
+for f in usr/bin/varnoks-pilot usr/bin/varnoks-sensors usr/bin/varnoks-devsim \
+         usr/share/applications/varnoks-pilot.desktop \
+         usr/share/icons/hicolor/48x48/apps/varnoks-pilot.png \
+         usr/share/icons/hicolor/scalable/apps/varnoks-pilot.svg \
+         usr/share/doc/varnoks-pilot/copyright usr/share/doc/varnoks-pilot/changelog.gz \
+         usr/share/doc/varnoks-pilot/README.md; do
+  [[ -e "$root/$f" ]] || fail "$f is missing"
+done
+plugins=$(find "$root/usr/lib" -path '*/varnoks-pilot/libvarnoks-sensors-*.so' | wc -l)
+[[ "$plugins" -ge 2 ]] || fail "sensor plugins missing from the private library folder"
+if ls "$root"/usr/lib/udev/rules.d/*varnoks* >/dev/null 2>&1; then
+  grep -q 'ATTRS{idVendor}=="2e3c"' "$root"/usr/lib/udev/rules.d/*varnoks* || fail "udev rule names no vendor"
+else
+  echo "smoke: note: no udev rule in the package" >&2
+fi
+if command -v desktop-file-validate >/dev/null; then
+  desktop-file-validate "$root/usr/share/applications/varnoks-pilot.desktop" || fail "desktop entry is not valid"
+fi
+dpkg-deb -f "$deb" Depends | grep -q 'libqt5widgets5' || fail "Depends lacks the Qt libraries: $(dpkg-deb -f "$deb" Depends)"
+
+fixture="$work/sensors.json"
+cat >"$fixture" <<'JSON'
+{"init": 0, "sensors": [
+  {"name": "CPU [coretemp-isa-0000] DTS", "readings": [
+    {"kind": 1, "slot": 0, "label": "CPU Package", "unit": "C", "values": [52, 53]}]},
+  {"name": "GPU [amdgpu-pci-0300]", "readings": [
+    {"kind": 1, "slot": 0, "label": "GPU Temperature", "unit": "C", "values": [41, 42]}]}]}
+JSON
+
+# The probe loads a plugin by bare file name: only the RPATH can find it.
+probe=$(env -u LD_LIBRARY_PATH VARNOKS_SENSOR_LIBRARY=libvarnoks-sensors-sim.so VARNOKS_SENSOR_FIXTURE="$fixture" \
+        "$root/usr/bin/varnoks-sensors" --chosen 2>&1) || fail "probe failed: $probe"
+grep -q '^cpu_temperature .*label="CPU Package" value=5[23]$' <<<"$probe" || fail "probe chose nothing: $probe"
+
+# run_program NAME [VAR=VALUE...]: starts the installed program with its own
+# XDG folders, waits for its settings to be in place, sends SIGTERM.
+run_program() {
+  local name=$1
+  shift
+  local home="$work/$name"
+  mkdir -p "$home"/{config,state,runtime,hid}
+  chmod 700 "$home/runtime"
+  env -u LD_LIBRARY_PATH -u VARNOKS_LOG_DIR -u VARNOKS_SENSOR_LIBRARY -u VARNOKS_SENSOR_FIXTURE \
+      QT_QPA_PLATFORM=offscreen LANG=C.UTF-8 \
+      XDG_CONFIG_HOME="$home/config" XDG_STATE_HOME="$home/state" XDG_RUNTIME_DIR="$home/runtime" \
+      VARNOKS_HID_BACKEND="virtual:$home/hid" VARNOKS_UPDATE_SERVER=127.0.0.1:9 "$@" \
+      "$root/usr/bin/varnoks-pilot" >"$home/output.txt" 2>&1 &
+  pid=$!
+  local log=
+  for _ in $(seq 100); do
+    log=$(find "$root/usr/bin/logs" "$home/state" -name 'Log_*.txt' 2>/dev/null | head -n1 || true)
+    if [[ -n "$log" ]] && grep -q 'SetTaskEnabledState' "$log"; then break; fi
+    kill -0 "$pid" 2>/dev/null || fail "$name: the program ended early: $(cat "$home/output.txt")"
+    sleep 0.1
+  done
+  [[ -n "$log" ]] || fail "$name: no run log: $(cat "$home/output.txt")"
+  # Let the pool thread load and search the sensor library.
+  sleep 1.5
+  kill -TERM "$pid"
+  local waited=0
+  while kill -0 "$pid" 2>/dev/null && [[ $waited -lt 30 ]]; do sleep 0.1; waited=$((waited + 1)); done
+  kill -0 "$pid" 2>/dev/null && fail "$name: still running 3 s after SIGTERM"
+  local rc=0
+  wait "$pid" || rc=$?
+  pid=
+  [[ $rc -eq 0 ]] || fail "$name: exit code $rc after SIGTERM: $(cat "$home/output.txt")"
+  grep -q 'CANNOT LOAD DLL' "$log" && fail "$name: the sensor plugin was not found: $(cat "$log")"
+  grep -q "Exec=\"$root/usr/bin/varnoks-pilot\"" "$home/config/autostart/DeviceMonitorStartTask.desktop" ||
+    fail "$name: autostart entry does not start the installed program"
+  echo "smoke: $name: ran, logged to ${log#"$work"/}, ended on SIGTERM"
+  rm -rf "$root/usr/bin/logs"
+}
+
+# The simulated sensors, named bare: found through the RPATH.
+run_program simulated VARNOKS_SENSOR_LIBRARY=libvarnoks-sensors-sim.so VARNOKS_SENSOR_FIXTURE="$fixture"
+# The default plugin, found by the program itself.
+run_program default
+echo "smoke: package $(basename "$deb") passed"
