@@ -29,11 +29,10 @@ for f in usr/bin/varnoks-pilot usr/bin/varnoks-sensors usr/bin/varnoks-devsim \
 done
 plugins=$(find "$root/usr/lib" -path '*/varnoks-pilot/libvarnoks-sensors-*.so' | wc -l)
 [[ "$plugins" -ge 2 ]] || fail "sensor plugins missing from the private library folder"
-if ls "$root"/usr/lib/udev/rules.d/*varnoks* >/dev/null 2>&1; then
-  grep -q 'ATTRS{idVendor}=="2e3c"' "$root"/usr/lib/udev/rules.d/*varnoks* || fail "udev rule names no vendor"
-else
-  echo "smoke: note: no udev rule in the package" >&2
-fi
+# udev reads /lib/udev/rules.d (udev.pc's folder on Debian 12) and /usr/lib/udev/rules.d.
+rule=$(find "$root/lib/udev/rules.d" "$root/usr/lib/udev/rules.d" -name '*varnoks*.rules' 2>/dev/null | head -n1 || true)
+[[ -n "$rule" ]] || fail "no udev rule in the package"
+grep -q 'ATTRS{idVendor}=="2e3c"' "$rule" || fail "udev rule names no vendor"
 if command -v desktop-file-validate >/dev/null; then
   desktop-file-validate "$root/usr/share/applications/varnoks-pilot.desktop" || fail "desktop entry is not valid"
 fi
