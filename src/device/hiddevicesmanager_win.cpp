@@ -1,10 +1,11 @@
 #include "device/hiddevicesmanager.h"
 
-#include "app/rslogger.h"
-
 #include <windows.h>
 
 #include <dbt.h>
+
+#include <cstddef>
+#include <cwchar>
 
 // Windows route of arrival and removal: WM_DEVICECHANGE of the main window.
 bool HIDDevicesManager::handleDeviceChange(void* pMessage)
