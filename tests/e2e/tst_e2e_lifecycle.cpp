@@ -1,7 +1,9 @@
 // The program's life as a process: first start, a second start, and the
 // end by SIGTERM, judged by the files it leaves and its exit.
 
+#include "app/common.h"
 #include "e2eprocesses.h"
+#include "ftpserver.h"
 
 #include <QDir>
 #include <QFile>
@@ -45,6 +47,7 @@ private slots:
     void firstStartWritesAutostartEntrySettingsAndRunLog();
     void secondStartExitsZeroAndLeavesFirstRunning();
     void sigtermEndsWithinTwoSecondsWithSilentDeviceAndLeavesNothingBehind();
+    void automaticUpdateCheckFindsNewerVersionOnServerAndSigtermStillEndsIt();
 };
 
 void TestE2eLifecycle::firstStartWritesAutostartEntrySettingsAndRunLog()
@@ -160,6 +163,46 @@ void TestE2eLifecycle::sigtermEndsWithinTwoSecondsWithSilentDeviceAndLeavesNothi
     QCOMPARE(QDir(pilot.root() + QStringLiteral("/runtime"))
                  .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
              QStringList());
+}
+
+void TestE2eLifecycle::automaticUpdateCheckFindsNewerVersionOnServerAndSigtermStillEndsIt()
+{
+    if (!FtpServer::available())
+        QSKIP("pyftpdlib is not installed");
+    QTemporaryDir serverRoot;
+    const QString updateDir = serverRoot.path() + COMMON::FTP_UPDATE_DIR;
+    QVERIFY(QDir().mkpath(updateDir + QStringLiteral("/V1.0.4.2")));
+    QVERIFY(QDir().mkpath(updateDir + QStringLiteral("/V1.0.5.0")));
+    // Neither a lower-case name nor a file counts as a published version.
+    QVERIFY(QDir().mkpath(updateDir + QStringLiteral("/v2.0.0.0")));
+    QFile notADirectory(updateDir + QStringLiteral("/V9.0.0.0"));
+    QVERIFY(notADirectory.open(QIODevice::WriteOnly));
+    notADirectory.close();
+    FtpServer server;
+    FtpServer::Options options;
+    options.root = serverRoot.path();
+    options.user = COMMON::FTP_USER;
+    options.password = COMMON::FTP_PASSWORD;
+    QVERIFY2(server.start(options), qPrintable(server.errorString()));
+
+    Pilot pilot;
+    QVERIFY(pilot.start(QString(), QStringLiteral("%1:%2").arg(server.host()).arg(server.port())));
+    // The offer of the newest proper version name is remembered before it
+    // is put to the user.
+    const auto offered = [&] {
+        QSettings settings(pilot.settingsPath(), QSettings::IniFormat);
+        return settings.value(COMMON::KEY_UPGRADE_VERSION).toString();
+    };
+    QVERIFY2(e2eWaitFor([&] { return offered() == QLatin1String("V1.0.5.0"); }, 15000),
+             qPrintable(offered() + QLatin1Char('\n') + pilot.readLog()));
+    QVERIFY(!pilot.readLog().contains(QLatin1String("FTP command Failed")));
+
+    // The question is open in a nested event loop; SIGTERM still ends the program.
+    QTest::qWait(300);
+    const qint64 took = pilot.terminate(4000);
+    QVERIFY2(took >= 0 && took <= 2000, qPrintable(QStringLiteral("ended after %1 ms").arg(took)));
+    QCOMPARE(pilot.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(pilot.exitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestE2eLifecycle)

@@ -1,6 +1,7 @@
 // The running program seen from its devices: what each simulated display
 // receives, in which order, how often, and what it is told to show.
 
+#include "app/common.h"
 #include "e2eprocesses.h"
 #include "ftpserver.h"
 
@@ -67,11 +68,12 @@ void TestE2eReports::initTestCase()
     // An update server on loopback with nothing newer than this version, so
     // the program's automatic check finds its peer and stays quiet.
     if (FtpServer::available()) {
-        QVERIFY(QDir(m_ftpRoot.path()).mkpath(QStringLiteral("ZRN/V1.0.4.2")));
+        QVERIFY(QDir().mkpath(m_ftpRoot.path() + COMMON::FTP_UPDATE_DIR + QLatin1Char('/') +
+                              COMMON::SOFTWARE_VERSION));
         FtpServer::Options options;
         options.root = m_ftpRoot.path();
-        options.user = QStringLiteral("dlaccess42");
-        options.password = QStringLiteral("Kq#71Vx3");
+        options.user = COMMON::FTP_USER;
+        options.password = COMMON::FTP_PASSWORD;
         QVERIFY2(m_ftp.start(options), qPrintable(m_ftp.errorString()));
         m_updateServer = QStringLiteral("%1:%2").arg(m_ftp.host()).arg(m_ftp.port());
     }
