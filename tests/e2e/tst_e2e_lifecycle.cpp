@@ -5,6 +5,7 @@
 #include "e2eprocesses.h"
 #include "ftpserver.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -47,7 +48,7 @@ private slots:
     void firstStartWritesAutostartEntrySettingsAndRunLog();
     void secondStartExitsZeroAndLeavesFirstRunning();
     void sigtermEndsWithinTwoSecondsWithSilentDeviceAndLeavesNothingBehind();
-    void automaticUpdateCheckFindsNewerVersionOnServerAndSigtermStillEndsIt();
+    void automaticUpdateCheckSetsReminderThenOffersWhenDue();
 };
 
 void TestE2eLifecycle::firstStartWritesAutostartEntrySettingsAndRunLog()
@@ -165,7 +166,7 @@ void TestE2eLifecycle::sigtermEndsWithinTwoSecondsWithSilentDeviceAndLeavesNothi
              QStringList());
 }
 
-void TestE2eLifecycle::automaticUpdateCheckFindsNewerVersionOnServerAndSigtermStillEndsIt()
+void TestE2eLifecycle::automaticUpdateCheckSetsReminderThenOffersWhenDue()
 {
     if (!FtpServer::available())
         QSKIP("pyftpdlib is not installed");
@@ -184,21 +185,38 @@ void TestE2eLifecycle::automaticUpdateCheckFindsNewerVersionOnServerAndSigtermSt
     options.user = COMMON::FTP_USER;
     options.password = COMMON::FTP_PASSWORD;
     QVERIFY2(server.start(options), qPrintable(server.errorString()));
+    const QString address = QStringLiteral("%1:%2").arg(server.host()).arg(server.port());
 
     Pilot pilot;
-    QVERIFY(pilot.start(QString(), QStringLiteral("%1:%2").arg(server.host()).arg(server.port())));
-    // The offer of the newest proper version name is remembered before it
-    // is put to the user.
-    const auto offered = [&] {
+    const auto stored = [&](const QString& key) {
         QSettings settings(pilot.settingsPath(), QSettings::IniFormat);
-        return settings.value(COMMON::KEY_UPGRADE_VERSION).toString();
+        return settings.value(key).toString();
     };
-    QVERIFY2(e2eWaitFor([&] { return offered() == QLatin1String("V1.0.5.0"); }, 15000),
-             qPrintable(offered() + QLatin1Char('\n') + pilot.readLog()));
-    QVERIFY(!pilot.readLog().contains(QLatin1String("FTP command Failed")));
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
 
-    // The question is open in a nested event loop; SIGTERM still ends the program.
+    // First start, no reminder pending: the automatic check remembers the
+    // newest version and sets a reminder for later instead of asking now.
+    QVERIFY(pilot.start(QString(), address));
+    QVERIFY2(
+        e2eWaitFor([&] { return stored(COMMON::KEY_UPGRADE_VERSION) == QLatin1String("V1.0.5.0"); }, 15000),
+        qPrintable(stored(COMMON::KEY_UPGRADE_VERSION) + QLatin1Char('\n') + pilot.readLog()));
+    QVERIFY2(stored(COMMON::KEY_NEXT_UPGRADE_TIME).toLongLong() > now,
+             qPrintable(stored(COMMON::KEY_NEXT_UPGRADE_TIME)));
+    QVERIFY(!pilot.readLog().contains(QLatin1String("FTP command Failed")));
+    QVERIFY(pilot.terminate(2000) >= 0);
+    QCOMPARE(pilot.exitCode(), 0);
+
+    // The reminder is due at the next start: the check offers the version
+    // at once (a modal question) and moves the reminder on.
+    pilot.setSetting(COMMON::KEY_NEXT_UPGRADE_TIME, 1000);
+    QVERIFY(pilot.start(QString(), address));
+    QVERIFY2(e2eWaitFor([&] { return stored(COMMON::KEY_NEXT_UPGRADE_TIME).toLongLong() > now; }, 15000),
+             qPrintable(stored(COMMON::KEY_NEXT_UPGRADE_TIME) + QLatin1Char('\n') + pilot.readLog()));
+    QCOMPARE(stored(COMMON::KEY_UPGRADE_VERSION), QStringLiteral("V1.0.5.0"));
+
+    // SIGTERM ends the program with the question still open.
     QTest::qWait(300);
+    QVERIFY(pilot.isRunning());
     const qint64 took = pilot.terminate(4000);
     QVERIFY2(took >= 0 && took <= 2000, qPrintable(QStringLiteral("ended after %1 ms").arg(took)));
     QCOMPARE(pilot.exitStatus(), QProcess::NormalExit);
