@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots on a private Xvfb display: the devsim
 # window, the tray menu, the about box, and the settings in English and in
-# Simplified Chinese. Needs a built build/, Xvfb, trayer, xdotool and
-# ImageMagick (scripts/deps installs them).
+# Simplified Chinese, and the upgrade progress while an installer comes from
+# a slow update server on loopback. Needs a built build/, Xvfb, trayer,
+# xdotool, ImageMagick and pyftpdlib (scripts/deps installs them).
 #   docs/screenshots/take.sh [OUT_DIR]      (default: docs/screenshots)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -52,6 +53,7 @@ run=(env XDG_CONFIG_HOME="$work/config" XDG_STATE_HOME="$work/state" XDG_RUNTIME
   VARNOKS_LOG_DIR="$work/logs" VARNOKS_SENSOR_LIBRARY="$bin/libvarnoks-sensors-sim.so"
   VARNOKS_SENSOR_FIXTURE="$work/sensors.json" VARNOKS_HID_BACKEND="virtual:$work/devices"
   VARNOKS_UPDATE_SERVER=127.0.0.1:9 "$bin/varnoks-pilot")
+run_update=("${run[@]}")
 start_program() { # in the background; env becomes the program, so $! is its pid
   "${run[@]}" >>"$work/program.log" 2>&1 &
   program=$!
@@ -73,6 +75,20 @@ window_shot() {
   eval "$geometry"
   import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$2"
   echo "screenshots: $2"
+}
+# largest_window_shot FILE: the program's largest visible window.
+largest_window_shot() {
+  local best=0 id= w
+  for w in $(xdotool search --onlyvisible --name ''); do
+    [[ "$(xdotool getwindowname "$w")" == varnoks-devsim ]] && continue
+    eval "$(xdotool getwindowgeometry --shell "$w")"
+    ((WIDTH * HEIGHT < 1024 * 640 && WIDTH * HEIGHT > best)) || continue
+    best=$((WIDTH * HEIGHT))
+    id=$w
+  done
+  eval "$(xdotool getwindowgeometry --shell "$id")"
+  import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$1"
+  echo "screenshots: $1 ($(xdotool getwindowname "$id"))"
 }
 tray_xy() {
   local id
@@ -110,6 +126,45 @@ sleep 1
 window_shot '^Varnoks Pilot$' "$out/settings-en.png"
 stop_program
 
+# An update server with a newer version whose installer arrives slowly
+# (pyftpdlib's throttled data channel), and a reminder that is due, so the
+# automatic check offers the version at once.
+mkdir -p "$work/ftp/ZRN/V1.0.4.2" "$work/ftp/ZRN/V1.0.5.0"
+head -c 3000000 /dev/zero >"$work/ftp/ZRN/V1.0.5.0/VarnoksPilotSetup_V1.0.5.0.exe"
+exec 5< <(/usr/bin/python3 - "$work/ftp" <<'PY'
+import logging
+import sys
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
+from pyftpdlib.servers import FTPServer
+logging.basicConfig(level=logging.ERROR)
+authorizer = DummyAuthorizer()
+authorizer.add_user("dlaccess42", "Kq#71Vx3", sys.argv[1], perm="elr")
+dtp = ThrottledDTPHandler
+dtp.write_limit = 200 * 1024  # bytes a second sent to the client
+handler = FTPHandler
+handler.authorizer = authorizer
+handler.dtp_handler = dtp
+server = FTPServer(("127.0.0.1", 0), handler)
+print(server.socket.getsockname()[1], flush=True)
+server.serve_forever()
+PY
+)
+pids+=($!)
+read -r -t 10 ftp_port <&5
+for i in "${!run_update[@]}"; do
+  [[ "${run_update[i]}" == VARNOKS_UPDATE_SERVER=* ]] && run_update[i]="VARNOKS_UPDATE_SERVER=127.0.0.1:$ftp_port"
+done
+printf 'next%%20upgrade%%20time=1000\nupgrade%%20version=V1.0.5.0\n' >>"$work/config/KR_alvo/VarnoksPilot.conf"
+"${run_update[@]}" >>"$work/program.log" 2>&1 &
+program=$!
+sleep 5
+# Accept the offer: the question box has the keyboard.
+xdotool key Return
+sleep 3
+largest_window_shot "$out/upgrade-progress.png"
+stop_program
+
 # The same in Simplified Chinese (language 0).
 printf '[General]\nlanguage=0\n' >"$work/config/KR_alvo/VarnoksPilot.conf.new"
 grep -v -e '^\[General\]' -e '^language=' "$work/config/KR_alvo/VarnoksPilot.conf" \
@@ -119,15 +174,4 @@ start_program
 sleep 4
 second_start
 sleep 1
-# The program's largest visible window: its settings.
-best=0
-for w in $(xdotool search --onlyvisible --name ''); do
-  [[ "$(xdotool getwindowname "$w")" == varnoks-devsim ]] && continue
-  eval "$(xdotool getwindowgeometry --shell "$w")"
-  ((WIDTH * HEIGHT < 1024 * 640 && WIDTH * HEIGHT > best)) || continue
-  best=$((WIDTH * HEIGHT))
-  id=$w
-done
-eval "$(xdotool getwindowgeometry --shell "$id")"
-import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$out/settings-zh_CN.png"
-echo "screenshots: $out/settings-zh_CN.png ($(xdotool getwindowname "$id"))"
+largest_window_shot "$out/settings-zh_CN.png"
