@@ -105,6 +105,7 @@ void QFtpPI::connectToHost(const QString& host, quint16 port)
     m_state = Begin;
     m_strHost = host;
     m_bConnecting = true;
+    ++m_nSerial;
     noteActivity();
     m_socket.connectToHost(host, port);
 }
@@ -116,6 +117,7 @@ bool QFtpPI::sendCommands(const QStringList& lines)
     m_pDTP->clearError();
     m_lines = lines;
     m_bCommandActive = true;
+    ++m_nSerial;
     noteActivity();
     startNextCommand();
     return true;
@@ -132,18 +134,36 @@ void QFtpPI::clearPendingCommands()
 
 void QFtpPI::abort()
 {
+    // The report comes from the event loop, never from inside abort(): a
+    // caller that aborts on its way out has disconnected by then.
+    const int serial = m_nSerial;
+    auto reportLater = [this, serial](const QString& text) {
+        QTimer::singleShot(0, this, [this, serial, text] {
+            if (serial == m_nSerial)
+                failCommand(QFtp::UnknownError, text);
+        });
+    };
     if (m_bConnecting && !isConnected()) {
         // Still looking up or connecting: give the attempt up.
         m_bConnecting = false;
         m_socket.abort();
         emitConnectState(QFtp::Unconnected);
-        emit error(QFtp::UnknownError, ftpTr("Connection closed"));
+        m_bConnecting = true;
+        reportLater(QStringLiteral("Connection closed"));
         return;
     }
     if (!m_bCommandActive || !isConnected())
         return;
     // Nothing more of the running command goes out after ABOR.
     m_lines.clear();
+    if (m_state != Waiting && !m_bWaitForDtpToClose) {
+        // No reply outstanding (between a passive reply and the data
+        // connection): there is no transfer for ABOR to stop.
+        m_bWaitForDtpToConnect = false;
+        m_pDTP->abortConnection();
+        reportLater(QStringLiteral("Aborted"));
+        return;
+    }
     m_bWaitForDtpToConnect = false;
     if (m_abortState == AbortNone) {
         m_abortState = AbortStarted;

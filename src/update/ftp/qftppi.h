@@ -95,6 +95,9 @@ private:
     AbortState m_abortState = AbortNone;
     int m_nConnState = 0;
     int m_nDiscardedSeen = 0;
+    // Counts commands and connection attempts, so a deferred report cannot
+    // hit a later one.
+    int m_nSerial = 0;
     bool m_bCommandActive = false;
     bool m_bConnecting = false;
     bool m_bWasConnected = false;

@@ -32,6 +32,22 @@ bool ipv6Available()
 
 } // namespace
 
+// A receiver that connects by signature text, with the parameter type
+// spelled as a user of the client spells it.
+class ListReceiver : public QObject
+{
+    Q_OBJECT
+
+public:
+    QStringList names;
+    QList<QPair<int, bool>> finished;
+
+public slots:
+    void onListInfo(const QUrlInfo& info) { names << info.name(); }
+    void onCmdFinished(int id, bool error) { finished << qMakePair(id, error); }
+    void onStateChanged(int) {}
+};
+
 class TestQFtpScripted : public QObject
 {
     Q_OBJECT
@@ -70,6 +86,10 @@ private slots:
     void lineBreakInArgumentIsNotSent();
     void commandIdsAreUniqueAcrossClients();
     void malformedReplyStartIsSkipped();
+    void signatureTextConnectionsReachReceiver();
+    void abortWhileConnectingReportsFromEventLoop();
+    void discardSequenceIsSafeInEveryPhase_data();
+    void discardSequenceIsSafeInEveryPhase();
 
 private:
     TestEnv* m_env = nullptr;
@@ -785,6 +805,105 @@ void TestQFtpScripted::malformedReplyStartIsSkipped()
     QVERIFY(rec.waitForDone(5000));
     QVERIFY(rec.events().contains(QStringLiteral("finished %1 ok").arg(idLogin)));
     QCOMPARE(ftp.state(), QFtp::LoggedIn);
+}
+
+void TestQFtpScripted::signatureTextConnectionsReachReceiver()
+{
+    ScriptedFtpServer server;
+    server.setListing(kListing);
+    QFtp ftp;
+    FtpRecorder rec(&ftp);
+    ListReceiver receiver;
+    QVERIFY(connect(&ftp, SIGNAL(commandFinished(int, bool)), &receiver, SLOT(onCmdFinished(int, bool))));
+    QVERIFY(connect(&ftp, SIGNAL(listInfo(const QUrlInfo&)), &receiver, SLOT(onListInfo(const QUrlInfo&))));
+    QVERIFY(connect(&ftp, SIGNAL(stateChanged(int)), &receiver, SLOT(onStateChanged(int))));
+    ftp.connectToHost(server.host(), server.port());
+    ftp.login(QStringLiteral("u"), QStringLiteral("p"));
+    const int idList = ftp.list();
+    QVERIFY(rec.waitForDone());
+    QCOMPARE(sorted(receiver.names), (QStringList{"V1.0.4.10", "V1.0.4.3", "notes.txt"}));
+    QCOMPARE(receiver.finished.size(), 3);
+    QCOMPARE(receiver.finished.last(), qMakePair(idList, false));
+}
+
+void TestQFtpScripted::discardSequenceIsSafeInEveryPhase_data()
+{
+    QTest::addColumn<QString>("phase");
+    QTest::newRow("queued, not started") << "queued";
+    QTest::newRow("connecting") << "connecting";
+    QTest::newRow("logged in and idle") << "idle";
+    QTest::newRow("listing under way") << "listing";
+    QTest::newRow("waiting for a silent server") << "silent";
+}
+
+void TestQFtpScripted::discardSequenceIsSafeInEveryPhase()
+{
+    // What the update checker does before it lets a client go: close, abort,
+    // clearPendingCommands, deleteLater. Nothing may crash or report after.
+    QFETCH(QString, phase);
+    ScriptedFtpServer server;
+    server.setHandler([&](const QByteArray& line) {
+        if (line == "LIST") {
+            server.send("150 listing\r\n");
+            server.sendData("-rw-r--r-- 1 o g 1 Jan 5 10:30 a\r\n", false);
+            return true;
+        }
+        if (phase == QLatin1String("silent") && line.startsWith("PASS "))
+            return true;
+        return false;
+    });
+    QPointer<QFtp> ftp = new QFtp;
+    FtpRecorder rec(ftp);
+    ftp->connectToHost(server.host(), server.port());
+    ftp->login(QStringLiteral("u"), QStringLiteral("p"));
+    if (phase == QLatin1String("connecting")) {
+        QTRY_VERIFY(rec.events().contains(QStringLiteral("state 1")));
+    } else if (phase == QLatin1String("idle")) {
+        QVERIFY(rec.waitForDone());
+    } else if (phase == QLatin1String("listing")) {
+        ftp->list();
+        QTRY_VERIFY(!rec.names().isEmpty());
+    } else if (phase == QLatin1String("silent")) {
+        QTRY_VERIFY(server.receivedCommand("PASS"));
+    }
+    const int eventsBefore = rec.events().size();
+    ftp->close();
+    ftp->abort();
+    ftp->clearPendingCommands();
+    QVERIFY(!ftp->hasPendingCommands());
+    const int kept = ftp->currentId();
+    ftp->deleteLater();
+    QTRY_VERIFY(ftp.isNull());
+    QTest::qWait(100);
+    // At most the command that was current may still have started.
+    for (const QString& e : rec.events().mid(eventsBefore)) {
+        if (e.startsWith(QLatin1String("started")))
+            QCOMPARE(e, QStringLiteral("started %1").arg(kept));
+    }
+}
+
+void TestQFtpScripted::abortWhileConnectingReportsFromEventLoop()
+{
+    ScriptedFtpServer server;
+    QFtp ftp;
+    FtpRecorder rec(&ftp);
+    const int idConnect = ftp.connectToHost(server.host(), server.port());
+    const int idLogin = ftp.login();
+    bool reportedInside = false;
+    connect(&ftp, &QFtp::stateChanged, this, [&](int state) {
+        if (state != QFtp::HostLookup)
+            return;
+        const int before = rec.events(QStringLiteral("finished")).size();
+        ftp.abort();
+        reportedInside = rec.events(QStringLiteral("finished")).size() != before;
+    });
+    QVERIFY(rec.waitForDone(5000));
+    QVERIFY(!reportedInside);
+    QCOMPARE(rec.events(QStringLiteral("finished")),
+             QStringList{QStringLiteral("finished %1 error").arg(idConnect)});
+    QVERIFY(!rec.events().contains(QStringLiteral("started %1").arg(idLogin)));
+    QCOMPARE(ftp.errorString(), QStringLiteral("Connecting to host failed:\nConnection closed"));
+    QCOMPARE(ftp.state(), QFtp::Unconnected);
 }
 
 QTEST_MAIN(TestQFtpScripted)
