@@ -142,7 +142,8 @@ void TestCommonTools::corruptSettingsFileGivesDefaults()
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(QByteArray("\x00\xff[[[\n=\n\x01garbage", 18));
+    static const char garbage[] = "\x00\xff[[[\n=\n\x01garbage";
+    file.write(garbage, sizeof garbage - 1);
     file.close();
     QCOMPARE(CommonTools::GetSettingValue(COMMON::KEY_LANGUAGE, 2).toString(), QStringLiteral("2"));
 }
