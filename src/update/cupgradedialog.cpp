@@ -333,7 +333,8 @@ void CUpgradeDialog::reject()
 
 void CUpgradeDialog::closeEvent(QCloseEvent* event)
 {
-    if (!m_bCloseWithoutAsking && confirmStopDownload() != QMessageBox::Ok) {
+    // Only the visible download window has something to stop.
+    if (isVisible() && !m_bCloseWithoutAsking && confirmStopDownload() != QMessageBox::Ok) {
         event->ignore();
         return;
     }

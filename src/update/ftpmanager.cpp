@@ -356,13 +356,11 @@ void FtpManager::endTransfer(bool bSuccess, const QString& strError, bool bRepor
     m_pTransfer = nullptr;
     if (pTransfer) {
         pTransfer->disconnect(this);
-        if (bSuccess) {
-            // Let the queued QUIT go out, then discard the connection.
-            connect(pTransfer, &QFtp::done, pTransfer, &QObject::deleteLater);
-        } else {
+        // After a complete transfer only the QUIT may still be under way;
+        // otherwise the server is told to stop sending.
+        if (!bSuccess)
             pTransfer->abort();
-            pTransfer->deleteLater();
-        }
+        pTransfer->deleteLater();
     }
     if (!bSuccess && !m_bCancelled && !m_strFailure.isEmpty())
         RSLogger::GetInstance()->WriteLog(
