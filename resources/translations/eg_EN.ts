@@ -42,6 +42,10 @@
 <context>
     <name>CUpgradeDialog</name>
     <message>
+        <source>新版本程序安装包无法启动，请手动运行：</source>
+        <translation>The new version's installation package could not be started. Please run it yourself: </translation>
+    </message>
+    <message>
         <source>下载更新</source>
         <translation>Downloading</translation>
     </message>

@@ -42,6 +42,10 @@
 <context>
     <name>CUpgradeDialog</name>
     <message>
+        <source>新版本程序安装包无法启动，请手动运行：</source>
+        <translation>新版本程式安裝包無法啟動，請手動執行：</translation>
+    </message>
+    <message>
         <source>下载更新</source>
         <translation>下載更新</translation>
     </message>
