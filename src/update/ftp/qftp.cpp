@@ -3,6 +3,7 @@
 #include "qftpdtp.h"
 #include "qftppi.h"
 
+#include <QCoreApplication>
 #include <QIODevice>
 #include <QTimer>
 
@@ -72,7 +73,7 @@ struct QFtp::Command_
     bool hasData = false;
 };
 
-QFtp::QFtp(QObject* parent) : QObject(parent), m_pPI(new QFtpPI(this)), m_strError(tr("Unknown error"))
+QFtp::QFtp(QObject* parent) : QObject(parent), m_pPI(new QFtpPI(this)), m_strError(QCoreApplication::translate("QFtp", "Unknown error"))
 {
     connect(m_pPI, &QFtpPI::connectState, this, &QFtp::_q_piConnectState);
     connect(m_pPI, &QFtpPI::finished, this, &QFtp::_q_piFinished);
@@ -310,7 +311,7 @@ void QFtp::_q_startNextCommand()
         return; // already running
     m_nStartedId = c->id;
     m_error = NoError;
-    m_strError = tr("Unknown error");
+    m_strError = QCoreApplication::translate("QFtp", "Unknown error");
     m_bCloseWaiting = false;
 
     QPointer<QFtp> self(this);
@@ -360,7 +361,7 @@ void QFtp::_q_startNextCommand()
         }
     }
     if (!m_pPI->sendCommands(lines))
-        _q_piError(NotConnected, tr("Not connected"));
+        _q_piError(NotConnected, QCoreApplication::translate("QFtp", "Not connected"));
 }
 
 void QFtp::finishCurrent(bool failed)
