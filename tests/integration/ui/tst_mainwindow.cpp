@@ -8,6 +8,9 @@
 #include "ui/mainwindow.h"
 
 #include <QAbstractButton>
+#include <QCheckBox>
+#include <QSpinBox>
+#include "ui/csettingdlg.h"
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -97,6 +100,8 @@ private slots:
     void quitConfirmationCancelKeepsRunning();
     void quitConfirmationOkHidesTrayAndCloses();
     void aboutDialogShowsFirstDeviceVersions();
+    void trayDoubleClickOpensSettings();
+    void settingsChangesReachRotationAndSender();
 
 private:
     QScopedPointer<TestEnv> m_env;
@@ -322,6 +327,63 @@ void TestMainWindow::aboutDialogShowsFirstDeviceVersions()
     QCOMPARE(about->findChild<QLabel*>("lbl_hardware_vv")->text(), QStringLiteral("--"));
     QCOMPARE(about->findChild<QLabel*>("lbl_firmware_vv")->text(), QStringLiteral("--"));
     QCOMPARE(window.aboutDialog(), about);
+}
+
+void TestMainWindow::trayDoubleClickOpensSettings()
+{
+    MainWindow window;
+    QWidget* settings = window.settingDialog();
+    QVERIFY(settings);
+    QVERIFY(!settings->isVisible());
+    window.onTrayIconActived(QSystemTrayIcon::Trigger);
+    window.onTrayIconActived(QSystemTrayIcon::Context);
+    QVERIFY(!settings->isVisible());
+    window.onTrayIconActived(QSystemTrayIcon::DoubleClick);
+    QVERIFY(settings->isVisible());
+    settings->close();
+    QVERIFY(!settings->isVisible());
+    // The tray's settings entry opens the same dialog.
+    emit window.trayMenu().sigSetting();
+    QVERIFY(settings->isVisible());
+}
+
+void TestMainWindow::settingsChangesReachRotationAndSender()
+{
+    DevsimDriver sim;
+    QVERIFY(sim.start({"a"}));
+    sim.useAsBackend();
+    MainWindow window;
+    CSettingDlg* settings = window.settingDialog();
+    QVERIFY(sim.waitForReports("a", 1, 8000));
+
+    // The interval reaches the rotation.
+    settings->findChild<QSpinBox*>("spinBox_changeInterval")->setValue(5);
+    QCOMPARE(CircularDisplayTimer::GetInstance()->interval(), 5000);
+    settings->findChild<QSpinBox*>("spinBox_changeInterval")->setValue(1);
+    QCOMPARE(CircularDisplayTimer::GetInstance()->interval(), 1000);
+
+    // Only the CPU temperature left in the rotation, with a threshold it crosses.
+    for (const char* name : {"checkBox_displayCPUTemp", "checkBox_displayGPUTemp", "checkBox_displayFanSpeed"})
+        settings->findChild<QCheckBox*>(name)->setChecked(true);
+    settings->findChild<QCheckBox*>("checkBox_displayGPUTemp")->setChecked(false);
+    settings->findChild<QCheckBox*>("checkBox_displayFanSpeed")->setChecked(false);
+    settings->findChild<QSpinBox*>("spinBox_cpu_temp_alarm")->setValue(10);
+    QTest::qWait(600);
+    sim.clearLines();
+    QVERIFY(sim.waitForReports("a", 3, 5000));
+    for (const DevsimDriver::Report& report : sim.reports("a")) {
+        QCOMPARE(report.item, 1);
+        QCOMPARE(report.alarm, 1);
+        QCOMPARE(report.cpu, 52);
+    }
+
+    // Back above the reading: no alarm.
+    settings->findChild<QSpinBox*>("spinBox_cpu_temp_alarm")->setValue(90);
+    QTest::qWait(600);
+    sim.clearLines();
+    QVERIFY(sim.waitForReports("a", 2, 5000));
+    for (const DevsimDriver::Report& report : sim.reports("a"))
+        QCOMPARE(report.alarm, 0);
 }
 
 QTEST_MAIN(TestMainWindow)
