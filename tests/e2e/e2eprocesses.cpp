@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QSaveFile>
 #include <QSettings>
 #include <QTest>
@@ -20,27 +19,6 @@ QElapsedTimer& sharedClock()
     if (!timer.isValid())
         timer.start();
     return timer;
-}
-
-// "NAME report item=I unit=C alarm=A cpu=N cpu_usage=N gpu=N gpu_usage=N fan=N raw=HEX"
-bool parseReport(const QString& line, SeenReport* report)
-{
-    static const QRegularExpression pattern(QStringLiteral(
-        "^(\\S+) report item=(\\d+) unit=([CF]) alarm=(\\d+) cpu=(\\d+) cpu_usage=(\\d+) gpu=(\\d+) "
-        "gpu_usage=(\\d+) fan=(\\d+) raw=[0-9a-f]{128}$"));
-    const QRegularExpressionMatch match = pattern.match(line);
-    if (!match.hasMatch())
-        return false;
-    report->device = match.captured(1);
-    report->item = match.captured(2).toInt();
-    report->fahrenheit = match.captured(3) == QLatin1String("F");
-    report->alarm = match.captured(4).toInt();
-    report->cpu = match.captured(5).toInt();
-    report->cpuUsage = match.captured(6).toInt();
-    report->gpu = match.captured(7).toInt();
-    report->gpuUsage = match.captured(8).toInt();
-    report->fan = match.captured(9).toInt();
-    return true;
 }
 
 bool sendSignal(QProcess& process, int signal)
@@ -160,7 +138,7 @@ void Devsim::collect()
         const QString line = QString::fromUtf8(m_partial.left(newline));
         m_partial.remove(0, newline + 1);
         SeenReport report;
-        if (parseReport(line, &report)) {
+        if (DevsimDriver::parseReport(line, &report)) {
             report.atMs = now;
             m_reports.append(report);
         } else if (line.endsWith(QLatin1String(" identify"))) {

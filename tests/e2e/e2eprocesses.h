@@ -1,5 +1,7 @@
 #pragma once
 
+#include "devsimdriver.h"
+
 #include <QElapsedTimer>
 #include <QObject>
 #include <QProcess>
@@ -21,18 +23,9 @@ bool e2eWaitFor(const std::function<bool()>& condition, int timeoutMs);
 QString e2eBinPath(const QString& name);
 
 // One data report as the simulator printed it, stamped when it was read.
-struct SeenReport
+struct SeenReport : DevsimDriver::Report
 {
     qint64 atMs = 0;
-    QString device;
-    int item = -1;
-    bool fahrenheit = false;
-    int alarm = -1;
-    int cpu = -1;
-    int cpuUsage = -1;
-    int gpu = -1;
-    int gpuUsage = -1;
-    int fan = -1;
 };
 
 // varnoks-devsim with its devices in a temporary folder. Lines are read as
