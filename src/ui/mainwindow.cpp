@@ -5,6 +5,7 @@
 #include "app/rslogger.h"
 #include "device/circulardisplaytimer.h"
 #include "device/devicechangemonitor.h"
+#include "device/hidreport.h"
 #include "device/sendhiddatathread.h"
 #include "sensors/hardwareinforeader.h"
 #include "ui/caboutdlg.h"
@@ -17,23 +18,6 @@
 #include <QFile>
 #include <QMessageBox>
 #include <QTimer>
-
-#include <cmath>
-
-namespace {
-
-// The numeric value of a reading's text, truncated toward zero; 0 for a text
-// that is not a number.
-int readingToInt(const QString& text)
-{
-    bool ok = false;
-    const double value = text.toDouble(&ok);
-    if (!ok || !std::isfinite(value))
-        return 0;
-    return static_cast<int>(qBound(-2147483648.0, std::trunc(value), 2147483647.0));
-}
-
-} // namespace
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWindow)
 {
@@ -154,6 +138,8 @@ void MainWindow::onTrayAvailabilityCheck()
 
 void MainWindow::onReadHardwareInfo(COMMON::HardwareInfo hardwareInfo)
 {
+    // The same whole numbers the report sender sends.
+    using HidReport::readingToInt;
     m_nCPUTemperature = readingToInt(hardwareInfo.strCPUTemperature);
     m_nCPUUsageRate = readingToInt(hardwareInfo.strCPUUsageRate);
     m_nGPUTemperature = readingToInt(hardwareInfo.strGPUTemperature);
