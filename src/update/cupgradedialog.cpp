@@ -268,8 +268,14 @@ void CUpgradeDialog::downloadFinished(bool bSuccess, QString strFilePath, QStrin
     }
 
     if (!strError.isEmpty()) {
+        // The fixed text, then what went wrong, so that a missing file can
+        // be told from a broken connection.
+        QString strText = strError;
+        const QString strWhy = m_pFtpManager->downloadFailure();
+        if (!strWhy.isEmpty())
+            strText += QStringLiteral("\n(%1)").arg(strWhy);
         MessageBoxShow box(this, QMessageBox::Critical);
-        box.showConfirm(tr("更新提示"), strError);
+        box.showConfirm(tr("更新提示"), strText);
     }
     removeDownload(strFilePath);
     close();

@@ -268,16 +268,14 @@ void FtpManager::dlFinished()
     if (!pDownload || pDownload != m_pDownload)
         return;
     m_bSuccess = pDownload->succeeded();
-    QString strError;
-    if (!m_bSuccess && !m_bCancelled) {
-        // The fixed text first, then what went wrong, so the user can tell a
-        // missing file from a broken connection.
-        strError = QString::fromLatin1(kDownloadFailedText);
-        if (!pDownload->failure().isEmpty())
-            strError += QStringLiteral("\n(%1)").arg(pDownload->failure());
-    }
+    const QString strError = (m_bSuccess || m_bCancelled) ? QString() : QString::fromLatin1(kDownloadFailedText);
     emit downloadFinished(m_bSuccess, pDownload->filePath(), strError);
     m_bCancelled = false;
+}
+
+QString FtpManager::downloadFailure() const
+{
+    return m_pDownload ? m_pDownload->failure() : QString();
 }
 
 void FtpManager::stopDownload()

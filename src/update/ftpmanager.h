@@ -42,6 +42,8 @@ public:
     void stopDownload();
 
     bool isDownloading() const;
+    // Why the last download failed, in a few words; empty when it did not.
+    QString downloadFailure() const;
     bool isChecking() const;
     UpdateLogic::UpdateServer server() const { return m_server; }
     // Tests replace the probe's program and shorten the time limits.

@@ -1,5 +1,7 @@
 #include "app/common.h"
 #include "app/commontools.h"
+#include "logcapture.h"
+#include "scriptedftpserver.h"
 #include "testenv.h"
 #include "update/cupgradedialog.h"
 #include "update/ftpmanager.h"
@@ -86,6 +88,8 @@ private slots:
     void unreachableServerOnUserCheckGivesCriticalBox();
     void acceptedOfferShowsProgressAndCancelDeletesTheFile();
     void missingInstallerShowsTheFailureAndCleansUp();
+    void installerThatIsNotWholeNeverStarts_data();
+    void installerThatIsNotWholeNeverStarts();
     void stopInTheMiddleDeletesThePartialFileWithoutABox();
     void installerStartsAndTheProgramQuits();
     void installerThatCannotStartKeepsTheProgramRunning();
@@ -309,6 +313,7 @@ void TestUpdateFlow::stoppedDownloadReportsAtOnceWithoutText()
     manager.startDownload(QStringLiteral("/ZRN/V1.0.4.3/missing.exe"), local);
     QVERIFY(finished.wait(20000));
     QCOMPARE(finished.at(1).at(2).toString(), kFailureText);
+    QCOMPARE(manager.downloadFailure(), QStringLiteral("Downloading file failed: No such file or directory."));
 }
 
 void TestUpdateFlow::destroyingTheCheckerDuringADownloadReportsNothing()
@@ -460,9 +465,87 @@ void TestUpdateFlow::missingInstallerShowsTheFailureAndCleansUp()
     QVERIFY(userCheck(dialog));
     QTRY_COMPARE_WITH_TIMEOUT(answerer.count(), 2, 20000);
     QCOMPARE(answerer.seen().at(1).icon, QMessageBox::Critical);
-    QCOMPARE(answerer.seen().at(1).text, kFailureText);
+    QCOMPARE(answerer.seen().at(1).text,
+             kFailureText + QStringLiteral("\n(Downloading file failed: No such file or directory.)"));
     QTRY_VERIFY(!dialog.isVisible());
     QVERIFY(downloadFolders(m_tmp).isEmpty());
+}
+
+void TestUpdateFlow::installerThatIsNotWholeNeverStarts_data()
+{
+    QTest::addColumn<QByteArray>("script"); // how the server ends the RETR
+    QTest::addColumn<QString>("why");       // shown in the box and logged
+    QTest::newRow("early 2xx while data flows") << QByteArray("early-200") << "Unexpected reply to RETR: 200 OK";
+    QTest::newRow("reset then 226") << QByteArray("reset-226") << "Data connection broken: Connection reset by peer";
+    QTest::newRow("reset then control close") << QByteArray("reset-close") << "Connection closed";
+    QTest::newRow("short then 226 with SIZE") << QByteArray("short-226") << "Received 16384 of 32768 bytes";
+    QTest::newRow("no data for longer than allowed") << QByteArray("stall") << "no data from the server for 1 s";
+}
+
+void TestUpdateFlow::installerThatIsNotWholeNeverStarts()
+{
+    // The whole path from an offer at start-up to the failure box, against
+    // a server that hands over part of the installer and calls it done.
+    QFETCH(QByteArray, script);
+    QFETCH(QString, why);
+    const QByteArray installer = installerScript(2000).left(32768);
+    const QByteArray half = installer.left(installer.size() / 2);
+    ScriptedFtpServer server;
+    QVERIFY(server.isListening());
+    server.setListing("drwxr-xr-x 2 o g 0 Jan 5 10:30 V1.0.4.3\r\n");
+    server.setFile(installer);
+    server.setHandler([&](const QByteArray& line) {
+        if (line.startsWith("SIZE ") && script != "short-226") {
+            server.send("550 SIZE not allowed\r\n");
+            return true;
+        }
+        if (!line.startsWith("RETR "))
+            return false;
+        server.send("150 Opening data connection\r\n");
+        server.sendData(half, script == "short-226");
+        if (script == "early-200") {
+            server.send("200 OK\r\n");
+        } else if (script == "short-226") {
+            server.whenDataConnected([&server](QTcpSocket* socket) {
+                connect(socket, &QTcpSocket::disconnected, &server,
+                        [&server] { server.send("226 Transfer complete\r\n"); });
+            });
+        } else if (script.startsWith("reset-")) {
+            server.resetData();
+            if (script == "reset-226")
+                server.send("226 Transfer complete\r\n");
+            else
+                server.closeControl();
+        }
+        return true; // "stall": half the file, then silence
+    });
+    qputenv("VARNOKS_UPDATE_SERVER", "127.0.0.1:" + QByteArray::number(server.port()));
+    // A reminder that is due: the check at start-up offers at once.
+    CommonTools::SetSettingValue(COMMON::KEY_NEXT_UPGRADE_TIME, 1000);
+    LogCapture log;
+    CUpgradeDialog dialog;
+    dialog.ftpManager()->setDownloadStallTimeout(1000);
+    BoxAnswerer answerer;
+    answerer.setFallback(QMessageBox::Ok);
+    QStringList foldersDuringDownload;
+    answerer.setObserver([&](const BoxAnswerer::Seen& seen) {
+        if (seen.icon == QMessageBox::Critical)
+            foldersDuringDownload = downloadFolders(m_tmp);
+    });
+    dialog.checkUpdate(true);
+    QTRY_COMPARE_WITH_TIMEOUT(answerer.count(), 2, 20000);
+    QCOMPARE(answerer.seen().at(0).icon, QMessageBox::Question);
+    QCOMPARE(answerer.seen().at(1).icon, QMessageBox::Critical);
+    QVERIFY2(answerer.seen().at(1).text.startsWith(kFailureText + QLatin1Char('\n')),
+             qPrintable(answerer.seen().at(1).text));
+    QVERIFY2(answerer.seen().at(1).text.contains(why), qPrintable(answerer.seen().at(1).text));
+    QCOMPARE(foldersDuringDownload.size(), 1);
+    QTRY_VERIFY(!dialog.isVisible());
+    QVERIFY(downloadFolders(m_tmp).isEmpty());
+    QCOMPARE(log.count(QStringLiteral("FtpDownload::finish(): Download of")), 1);
+    QVERIFY(log.matching(QStringLiteral("FtpDownload::finish()")).first().contains(why));
+    QTest::qWait(300);
+    QCOMPARE(answerer.count(), 2); // no install question, nothing started
 }
 
 void TestUpdateFlow::stopInTheMiddleDeletesThePartialFileWithoutABox()
