@@ -84,6 +84,8 @@ private slots:
 
     // Dialog
     void automaticCheckRemindsLaterWithoutABox();
+    void userCheckWhileTheStartupCheckIsPendingChangesNothing_data();
+    void userCheckWhileTheStartupCheckIsPendingChangesNothing();
     void userCheckWhenUpToDateSaysSo();
     void unreachableServerOnUserCheckGivesCriticalBox();
     void acceptedOfferShowsProgressAndCancelDeletesTheFile();
@@ -382,6 +384,43 @@ void TestUpdateFlow::automaticCheckRemindsLaterWithoutABox()
     QTest::qWait(300);
     QCOMPARE(answerer.count(), 0);
     QVERIFY(!dialog.isVisible());
+}
+
+void TestUpdateFlow::userCheckWhileTheStartupCheckIsPendingChangesNothing_data()
+{
+    QTest::addColumn<bool>("reminderPending"); // a reminder that is not yet due
+    QTest::newRow("no reminder: remind later, silently") << false;
+    QTest::newRow("reminder not due: wait, keep it") << true;
+}
+
+void TestUpdateFlow::userCheckWhileTheStartupCheckIsPendingChangesNothing()
+{
+    // The user's check is ignored while the one at start-up runs; the
+    // start-up result is then read as the automatic one it is.
+    QFETCH(bool, reminderPending);
+    QVERIFY(startServer(publishedTree()));
+    const qint64 before = QDateTime::currentSecsSinceEpoch();
+    const QString stored = reminderPending ? QString::number(before + 600) : QStringLiteral("998");
+    CommonTools::SetSettingValue(COMMON::KEY_NEXT_UPGRADE_TIME, stored);
+    CommonTools::SetSettingValue(COMMON::KEY_UPGRADE_VERSION, QStringLiteral("V1.0.4.1"));
+    CUpgradeDialog dialog;
+    dialog.ftpManager()->setPingProgram(m_pingUp);
+    BoxAnswerer answerer;
+    dialog.checkUpdate(true);
+    dialog.checkUpdate(false);
+    QTRY_VERIFY_WITH_TIMEOUT(dialog.isReminderTimerActive(), 15000);
+    QTRY_VERIFY(!dialog.ftpManager()->isChecking());
+    QTest::qWait(300);
+    QCOMPARE(answerer.count(), 0);
+    QVERIFY(!QFile::exists(m_pingUp + QStringLiteral(".ran")));
+    const QString after = CommonTools::GetSettingValue(COMMON::KEY_NEXT_UPGRADE_TIME, QString()).toString();
+    if (reminderPending) {
+        QCOMPARE(after, stored);
+        QCOMPARE(CUpgradeDialog::getUpgradeVersion(), QStringLiteral("V1.0.4.1"));
+    } else {
+        QVERIFY(after.toLongLong() >= before);
+        QCOMPARE(CUpgradeDialog::getUpgradeVersion(), QStringLiteral("V1.0.4.3"));
+    }
 }
 
 void TestUpdateFlow::userCheckWhenUpToDateSaysSo()

@@ -89,6 +89,10 @@ private slots:
     void malformedReplyStartIsSkipped();
     void signatureTextConnectionsReachReceiver();
     void abortWhileConnectingReportsFromEventLoop();
+    void abortEndsPromptly_data();
+    void abortEndsPromptly();
+    void endOfListingSurvivesWhatHappensOnTheWay_data();
+    void endOfListingSurvivesWhatHappensOnTheWay();
     void discardSequenceIsSafeInEveryPhase_data();
     void discardSequenceIsSafeInEveryPhase();
 
@@ -970,6 +974,100 @@ void TestQFtpScripted::abortWhileConnectingReportsFromEventLoop()
     QVERIFY(!rec.events().contains(QStringLiteral("started %1").arg(idLogin)));
     QCOMPARE(ftp.errorString(), QStringLiteral("Connecting to host failed:\nConnection closed"));
     QCOMPARE(ftp.state(), QFtp::Unconnected);
+}
+
+void TestQFtpScripted::abortEndsPromptly_data()
+{
+    QTest::addColumn<QByteArray>("phase");
+    QTest::newRow("greeting awaited") << QByteArray("greeting");
+    QTest::newRow("upload with its transfer reply held back") << QByteArray("upload");
+}
+
+void TestQFtpScripted::abortEndsPromptly()
+{
+    // The silence time-out stays at its 30 s: only abort() can end these
+    // within the second allowed below.
+    QFETCH(QByteArray, phase);
+    ScriptedFtpServer server;
+    if (phase == "greeting")
+        server.setGreeting(QByteArray());
+    bool dataUp = false;
+    server.setHandler([&](const QByteArray& line) {
+        if (!line.startsWith("STOR "))
+            return false;
+        // The server takes nothing and calls the upload done at once.
+        server.whenDataConnected([&dataUp](QTcpSocket* socket) {
+            QObject::disconnect(socket, &QTcpSocket::readyRead, nullptr, nullptr);
+            socket->setReadBufferSize(1);
+            dataUp = true;
+        });
+        server.send("150 Ok to send data\r\n226 Transfer complete\r\n");
+        return true;
+    });
+    QFtp ftp;
+    QCOMPARE(ftp.transferTimeout(), 30000);
+    FtpRecorder rec(&ftp);
+    int id = ftp.connectToHost(server.host(), server.port());
+    if (phase == "greeting") {
+        QTRY_COMPARE(ftp.state(), QFtp::Connected);
+    } else {
+        ftp.login(QStringLiteral("u"), QStringLiteral("p"));
+        id = ftp.put(QByteArray(32 << 20, 'u'), QStringLiteral("big.bin"));
+        QTRY_VERIFY(dataUp);
+        QTest::qWait(300); // the 226 is in and held for the data connection
+    }
+    const int queuedBehind = ftp.close();
+    ftp.abort();
+    QTRY_VERIFY_WITH_TIMEOUT(rec.doneCount() > 0, 1000);
+    QVERIFY(rec.events().contains(QStringLiteral("finished %1 error").arg(id)));
+    QVERIFY(!rec.events().contains(QStringLiteral("started %1").arg(queuedBehind)));
+    if (phase == "greeting")
+        QCOMPARE(ftp.state(), QFtp::Unconnected);
+    else
+        QCOMPARE(ftp.errorString(), QStringLiteral("Uploading file failed:\nAborted"));
+}
+
+void TestQFtpScripted::endOfListingSurvivesWhatHappensOnTheWay_data()
+{
+    QTest::addColumn<QByteArray>("listing"); // sent, then the data connection closes
+    QTest::addColumn<QString>("deleteOn");   // the receiver deletes the client on this entry
+    QTest::addColumn<bool>("listFails");
+    QTest::newRow("receiver deletes the client on the last entry")
+        << QByteArray("drwxr-xr-x 2 o g 1 Jan 5 10:30 a\r\ndrwxr-xr-x 2 o g 1 Jan 5 10:30 last") << "last"
+        << false;
+    QTest::newRow("receiver deletes the client midway")
+        << QByteArray("drwxr-xr-x 2 o g 1 Jan 5 10:30 a\r\ndrwxr-xr-x 2 o g 1 Jan 5 10:30 b\r\n") << "a"
+        << false;
+    QTest::newRow("overlong last line drops the connection")
+        << (QByteArray("drwxr-xr-x 2 o g 1 Jan 5 10:30 a\r\n") + QByteArray(70000, 'z')) << QString() << true;
+}
+
+void TestQFtpScripted::endOfListingSurvivesWhatHappensOnTheWay()
+{
+    QFETCH(QByteArray, listing);
+    QFETCH(QString, deleteOn);
+    QFETCH(bool, listFails);
+    ScriptedFtpServer server;
+    server.setListing(listing);
+    QPointer<QFtp> ftp = new QFtp;
+    FtpRecorder rec(ftp);
+    connect(ftp, &QFtp::listInfo, this, [&](const QUrlInfo& info) {
+        if (info.name() == deleteOn)
+            delete ftp;
+    });
+    ftp->connectToHost(server.host(), server.port());
+    ftp->login(QStringLiteral("u"), QStringLiteral("p"));
+    const int idList = ftp->list();
+    if (!deleteOn.isEmpty()) {
+        QTRY_VERIFY(ftp.isNull());
+        QTest::qWait(200); // nothing may touch the deleted client now
+        QCOMPARE(rec.names().last(), deleteOn);
+        return;
+    }
+    QVERIFY(rec.waitForDone());
+    QCOMPARE(rec.events().contains(QStringLiteral("finished %1 error").arg(idList)), listFails);
+    QCOMPARE(rec.names(), QStringList{"a"});
+    delete ftp;
 }
 
 QTEST_MAIN(TestQFtpScripted)
