@@ -18,6 +18,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <unistd.h>
+
 namespace {
 
 const QString kInstaller = QStringLiteral("ZRN/V1.0.4.3/VarnoksPilotSetup_V1.0.4.3.exe");
@@ -70,11 +72,15 @@ private slots:
 
     // Checker
     void newestVersionIsChosenFromTheListing();
+    void proftpdInBothListStylesServesTheNewestInstaller_data();
+    void proftpdInBothListStylesServesTheNewestInstaller();
     void nothingNewerGivesAnEmptyResult_data();
     void nothingNewerGivesAnEmptyResult();
     void userCheckWhileStartupCommandsWaitDoesNothing();
     void userCheckProbesBeforeListing_data();
     void userCheckProbesBeforeListing();
+    void tricklingServerCannotKeepACheckAlive_data();
+    void tricklingServerCannotKeepACheckAlive();
     void downloadDeliversTheWholeFileWithProgress();
     void missingInstallerFailsWithTheFailureText();
     void stoppedDownloadReportsAtOnceWithoutText();
@@ -188,6 +194,58 @@ void TestUpdateFlow::newestVersionIsChosenFromTheListing()
     QCOMPARE(spy.count(), 1);
 }
 
+void TestUpdateFlow::proftpdInBothListStylesServesTheNewestInstaller_data()
+{
+    QTest::addColumn<QString>("listStyle");
+    QTest::newRow("Unix list style") << "Unix";
+    QTest::newRow("Windows list style") << "Windows";
+}
+
+void TestUpdateFlow::proftpdInBothListStylesServesTheNewestInstaller()
+{
+    // A server nobody on the project wrote, with decoys beside the proper
+    // version folders.
+    QFETCH(QString, listStyle);
+    if (ProftpdProcess::program().isEmpty())
+        QSKIP("proftpd is not installed (Debian package proftpd-core)");
+    const QByteArray installer = installerScript(20000);
+    const QString root = m_work->filePath(QStringLiteral("ftproot"));
+    QVERIFY(makeTree(root, {{"ZRN/V1.0.4.3/VarnoksPilotSetup_V1.0.4.3.exe", "older"},
+                            {"ZRN/V1.0.4.9/", {}},
+                            {"ZRN/V1.0.4.10/VarnoksPilotSetup_V1.0.4.10.exe", installer},
+                            {"ZRN/V9.9.9", "a file named like a version"},
+                            {"ZRN/v2.0/", {}},
+                            {"ZRN/Beta/", {}}}));
+    // Started as root, proftpd serves as nobody, who must reach the folder.
+    for (QString dir = root; dir.startsWith(m_work->path()); dir = QFileInfo(dir).path())
+        QFile::setPermissions(dir, QFile::permissions(dir) | QFile::ReadOther | QFile::ExeOther |
+                                       QFile::ReadGroup | QFile::ExeGroup);
+    const QString conf = m_work->filePath(QStringLiteral("proftpd"));
+    QVERIFY(QDir().mkpath(conf));
+    ProftpdProcess proftpd;
+    if (!proftpd.start(root, conf, COMMON::FTP_USER, COMMON::FTP_PASSWORD, listStyle)) {
+        if (geteuid() != 0 && proftpd.errorString().contains(QLatin1String("unshare")))
+            QSKIP("proftpd needs root or a user namespace to change its root, and neither is available");
+        QFAIL(qPrintable(proftpd.errorString()));
+    }
+    qputenv("VARNOKS_UPDATE_SERVER", proftpd.address().toUtf8());
+
+    FtpManager manager;
+    QSignalSpy need(&manager, &FtpManager::signalNeedUpdate);
+    QVERIFY(manager.checkUpdate(true));
+    QVERIFY(need.wait(15000));
+    QCOMPARE(need.at(0).at(0).toString(), QStringLiteral("V1.0.4.10"));
+
+    QSignalSpy finished(&manager, &FtpManager::downloadFinished);
+    const QString local = m_tmp + QStringLiteral("/setup.exe");
+    manager.startDownload(CUpgradeDialog::installerRemotePath(QStringLiteral("V1.0.4.10")), local);
+    QVERIFY(finished.wait(20000));
+    QVERIFY2(finished.at(0).at(0).toBool(), qPrintable(manager.downloadFailure()));
+    QFile file(local);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), installer);
+}
+
 void TestUpdateFlow::nothingNewerGivesAnEmptyResult_data()
 {
     QTest::addColumn<QStringList>("dirs");
@@ -258,6 +316,52 @@ void TestUpdateFlow::userCheckProbesBeforeListing()
         QTest::qWait(300);
         QCOMPARE(need.count(), 0);
     }
+}
+
+void TestUpdateFlow::tricklingServerCannotKeepACheckAlive_data()
+{
+    QTest::addColumn<bool>("inGreeting"); // trickles the greeting, or the listing
+    QTest::newRow("greeting") << true;
+    QTest::newRow("listing") << false;
+}
+
+void TestUpdateFlow::tricklingServerCannotKeepACheckAlive()
+{
+    // One byte every 100 ms keeps the client's 30 s silence time-out from
+    // ever firing; only the listing's own deadline ends the check.
+    QFETCH(bool, inGreeting);
+    ScriptedFtpServer server;
+    bool listing = false;
+    if (inGreeting)
+        server.setGreeting("2");
+    server.setHandler([&](const QByteArray& line) {
+        if (line != "LIST /ZRN")
+            return false;
+        server.send("150 Here comes the listing\r\n");
+        listing = true;
+        return true;
+    });
+    QTimer trickle;
+    connect(&trickle, &QTimer::timeout, &server, [&] {
+        if (inGreeting)
+            server.send("2");
+        else if (listing)
+            server.sendData("d", false);
+    });
+    trickle.start(100);
+    qputenv("VARNOKS_UPDATE_SERVER", "127.0.0.1:" + QByteArray::number(server.port()));
+    LogCapture log;
+    FtpManager manager;
+    manager.setListingDeadline(1500);
+    QSignalSpy need(&manager, &FtpManager::signalNeedUpdate);
+    QVERIFY(manager.checkUpdate(true));
+    QVERIFY(!manager.checkUpdate(true)); // one check at a time
+    QTRY_VERIFY_WITH_TIMEOUT(!manager.isChecking(), 10000);
+    QCOMPARE(need.count(), 0);
+    QCOMPARE(log.count(QStringLiteral("listing took longer than 1 s")), 1);
+    QVERIFY(inGreeting || listing);
+    // The next check starts afresh.
+    QVERIFY(manager.checkUpdate(true));
 }
 
 void TestUpdateFlow::downloadDeliversTheWholeFileWithProgress()
