@@ -1,5 +1,7 @@
 #include "ftplistparser.h"
 
+#include <QHash>
+
 #include <cstring>
 #include <limits>
 
@@ -110,9 +112,35 @@ int monthFromName(Span s)
 }
 
 // Listing times are the server's local wall-clock times, and so are ours.
+// Building a local date-time asks the C library for the zone (mktime, which
+// looks at /etc/localtime every time); that would cost more than the rest of
+// the line, and the entries of one listing share few distinct minutes. The
+// cache keeps what Qt itself built, so the result is exactly the same.
 QDateTime localDateTime(const QDate& date, const QTime& time)
 {
-    return date.isValid() ? QDateTime(date, time) : QDateTime();
+    if (!date.isValid())
+        return QDateTime();
+    thread_local QHash<qint64, QDateTime> cache;
+    const qint64 key = date.toJulianDay() * 1440 + time.hour() * 60 + time.minute();
+    const auto found = cache.constFind(key);
+    if (found != cache.constEnd())
+        return found.value();
+    if (cache.size() >= 4096)
+        cache.clear();
+    const QDateTime value(date, time);
+    cache.insert(key, value);
+    return value;
+}
+
+// Owners and groups repeat from line to line; the last one decoded is
+// handed out again without decoding.
+QString decodeRepeated(Span s, QByteArray& lastBytes, QString& lastText)
+{
+    if (lastBytes.size() != s.size() || memcmp(lastBytes.constData(), s.begin, size_t(s.size())) != 0) {
+        lastBytes = QByteArray(s.begin, s.size());
+        lastText = decode(s);
+    }
+    return lastText;
 }
 
 // "Mon d yyyy" or "Mon d hh:mm". A date given with a time of day is in the
@@ -260,8 +288,12 @@ bool parseUnixBytes(const char* p, const char* end, const QString& user, const Q
     // A link is followed like a directory; the listing does not say what it
     // points at.
     entry.setSymLink(type == 'l');
-    entry.setOwner(decode(owner));
-    entry.setGroup(decode(group));
+    thread_local QByteArray lastOwnerBytes;
+    thread_local QString lastOwner;
+    thread_local QByteArray lastGroupBytes;
+    thread_local QString lastGroup;
+    entry.setOwner(decodeRepeated(owner, lastOwnerBytes, lastOwner));
+    entry.setGroup(decodeRepeated(group, lastGroupBytes, lastGroup));
     entry.setSize(sizeValue(size));
     entry.setLastModified(parseUnixDate(month, day, last, now));
 
