@@ -9,7 +9,6 @@
 #include <QIODevice>
 #include <QSocketNotifier>
 #include <QTcpSocket>
-#include <QTimer>
 
 #include <cerrno>
 #include <cstring>
@@ -116,6 +115,7 @@ void QFtpDTP::releaseSocket()
         ::close(m_nFd);
         m_nFd = -1;
     }
+    m_early.clear();
     if (!m_pSocket)
         return;
     QTcpSocket* socket = m_pSocket;
@@ -216,19 +216,20 @@ bool QFtpDTP::takeOverForReading()
     m_nFd = fd;
     m_pReadNotifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
     connect(m_pReadNotifier, &QSocketNotifier::activated, this, &QFtpDTP::readDescriptor);
-    if (!early.isEmpty()) {
-        // Delivered once the command is under way, like any later bytes.
-        QTimer::singleShot(0, this, [this, early, fd] {
-            if (m_nFd == fd)
-                deliver(early);
-        });
-    }
+    // Delivered ahead of the next read; the descriptor becomes readable
+    // again at the latest when the peer closes.
+    m_early = early;
     return true;
 }
 
 void QFtpDTP::readDescriptor()
 {
     QPointer<QFtpDTP> self(this);
+    if (!m_early.isEmpty()) {
+        QByteArray early;
+        early.swap(m_early);
+        deliver(early);
+    }
     for (int i = 0; i < kReadsPerWakeUp && self && m_nFd >= 0; ++i) {
         QByteArray bytes(kReadChunk, Qt::Uninitialized);
         const ssize_t n = ::recv(m_nFd, bytes.data(), size_t(bytes.size()), 0);

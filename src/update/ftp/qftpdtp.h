@@ -106,6 +106,7 @@ private:
     QTcpSocket* m_pSocket = nullptr;
     // The data connection of a listing or a download, read by us.
     int m_nFd = -1;
+    QByteArray m_early; // what Qt had read before we took over
     QSocketNotifier* m_pReadNotifier = nullptr;
     QTcpServer m_listener;
     bool m_bConnected = false;
