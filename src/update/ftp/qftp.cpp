@@ -345,6 +345,7 @@ void QFtp::_q_startNextCommand()
     QFtpDTP* dtp = m_pPI->dtp();
     dtp->clearTransfer();
     if (c->command == Put) {
+        dtp->setUpload(true);
         if (c->hasData)
             dtp->setData(c->data);
         else if (c->device && (c->device->isOpen() || c->device->open(QIODevice::ReadOnly)))
@@ -388,6 +389,17 @@ void QFtp::_q_piFinished(const QString&)
 {
     if (m_queue.isEmpty())
         return;
+    const Command_* c = m_queue.first();
+    const QFtpDTP* dtp = m_pPI->dtp();
+    if (c->command == Get && dtp->isSizeKnown() && dtp->bytesDone() != dtp->bytesTotal() &&
+        c->lines.value(0).startsWith(QLatin1String("TYPE I"))) {
+        // In stream mode the end of the data connection is the end of the
+        // file; the size the server announced is the only other witness.
+        _q_piError(UnknownError, QStringLiteral("Received %1 of %2 bytes")
+                                     .arg(dtp->bytesDone())
+                                     .arg(dtp->bytesTotal()));
+        return;
+    }
     if (m_queue.first()->command == Close && m_nState != Unconnected) {
         // Done once the connection is gone, not when QUIT is answered.
         m_bCloseWaiting = true;

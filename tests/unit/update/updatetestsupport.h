@@ -81,6 +81,42 @@ private:
     QString m_output;
 };
 
+// proftpd (Debian's proftpd-core) on a free loopback port with a
+// configuration file of its own: one user from a user file of its own, whose
+// home is the served folder and becomes its root (DefaultRoot), no lookups
+// of any kind. Started as root it serves as nobody; started as another user
+// it runs in a user namespace of its own, where it may change root.
+class ProftpdProcess
+{
+public:
+    ProftpdProcess() = default;
+    ~ProftpdProcess();
+    ProftpdProcess(const ProftpdProcess&) = delete;
+    ProftpdProcess& operator=(const ProftpdProcess&) = delete;
+
+    // listStyle: "Unix" or "Windows". workDir holds the configuration, the
+    // user file and the logs; root and its parents must stay traversable.
+    bool start(const QString& root, const QString& workDir, const QString& user, const QString& password,
+               const QString& listStyle);
+    void stop();
+
+    // VARNOKS_UPDATE_SERVER value for this server.
+    QString address() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
+    // Why it did not start, with the end of its log.
+    QString errorString() const { return m_strError; }
+
+    // Empty when proftpd is not installed.
+    static QString program();
+
+private:
+    bool fail(const QString& why);
+
+    QProcess m_process;
+    quint16 m_port = 0;
+    QString m_strLog;
+    QString m_strError;
+};
+
 // Creates the folders and files of an update directory under root; a path
 // ending in '/' is a folder, anything else a file with the given content.
 bool makeTree(const QString& root, const QList<QPair<QString, QByteArray>>& entries);
