@@ -40,15 +40,34 @@ std::string ZoneName(const std::string& strPrefix)
     return strName;
 }
 
-bool IsThermalZone(const std::string& strZone)
+// The zone's name without its "_thermal" (or "_therm") ending; "" when the
+// chip is no thermal zone.
+std::string ZoneStem(const std::string& strZone)
 {
-    return strZone.size() > 8 && strZone.compare(strZone.size() - 8, 8, "_thermal") == 0;
+    for (const std::string strEnding : {"_thermal", "_therm"}) {
+        if (strZone.size() > strEnding.size() &&
+            strZone.compare(strZone.size() - strEnding.size(), strEnding.size(), strEnding) == 0) {
+            return strZone.substr(0, strZone.size() - strEnding.size());
+        }
+    }
+    return std::string();
 }
 
-// Package-wide zones of an SoC: the one that stands for the whole chip.
+bool IsThermalZone(const std::string& strZone)
+{
+    return !ZoneStem(strZone).empty();
+}
+
+// Package-wide zones of an SoC, the ones that stand for the whole chip: "soc",
+// "soc0", "cpu" ("cpu0" and the like are single clusters or cores).
 bool IsSocPackageZone(const std::string& strZone)
 {
-    return IsOneOf(strZone, {"soc_thermal", "cpu_thermal", "soc_cpu_thermal", "cpu_soc_thermal"});
+    const std::string strStem = ZoneStem(strZone);
+    if (strStem == "cpu" || strStem == "soc_cpu" || strStem == "cpu_soc") {
+        return true;
+    }
+    return strStem.compare(0, 3, "soc") == 0 &&
+           std::all_of(strStem.begin() + 3, strStem.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 bool IsCpuClusterZone(const std::string& strZone)
