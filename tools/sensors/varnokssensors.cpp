@@ -108,16 +108,18 @@ void PrintChosen(const SensorEntryPoints& api, const ChosenReading& reading, QTe
     } else {
         out << (query.bAsleep ? "--(asleep)" : "--");
     }
+    // Sources that know where a reading comes from say so, and why it is
+    // the one the program shows.
     char origin[VARNOKS_SENSOR_NAME_SIZE] = {};
     char rule[VARNOKS_SENSOR_NAME_SIZE] = {};
     if (api.explain && api.explain(reading.nKind, locator.nSensor, locator.nSlot, origin, sizeof(origin),
                                    rule, sizeof(rule))) {
         origin[sizeof(origin) - 1] = '\0';
         rule[sizeof(rule) - 1] = '\0';
-        out << " source=" << Quoted(QString::fromLatin1(origin));
+        out << " source=" << Quoted(QString::fromLatin1(origin))
+            << " rule=" << Quoted(rule[0] ? QString::fromLatin1(rule) : QLatin1String(reading.pszSearchRule));
     }
-    out << " rule=" << Quoted(rule[0] ? QString::fromLatin1(rule) : QLatin1String(reading.pszSearchRule))
-        << '\n';
+    out << '\n';
 }
 
 void PrintUsage(QTextStream& stream)

@@ -345,13 +345,9 @@ void TestSensorPlugins::probePrintsTheChosenReadings_data()
 
     QTest::newRow("three readings")
         << ThreeReadings("[45.5]")
-        << "cpu_temperature sensor=0 slot=1 score=310 label=\"CPU Package\" value=45.5 rule=\"highest CPU "
-           "label "
-           "score\"\n"
-           "gpu_temperature sensor=2 slot=0 score=-1 label=\"GPU Temperature\" value=35 rule=\"last \\\"GPU "
-           "Temperature\\\" label\"\n"
-           "cpu_fan sensor=1 slot=0 score=-1 label=\"CPU Processor Fan\" value=1000 rule=\"last CPU fan in "
-           "RPM\"\n";
+        << "cpu_temperature sensor=0 slot=1 score=310 label=\"CPU Package\" value=45.5\n"
+           "gpu_temperature sensor=2 slot=0 score=-1 label=\"GPU Temperature\" value=35\n"
+           "cpu_fan sensor=1 slot=0 score=-1 label=\"CPU Processor Fan\" value=1000\n";
     QTest::newRow("nothing found") << QByteArray(R"({"sensors": [{"name": "x"}]})")
                                    << "cpu_temperature none (no candidate)\ngpu_temperature none (no "
                                       "candidate)\ncpu_fan none (no candidate)\n";
@@ -367,11 +363,9 @@ void TestSensorPlugins::probePrintsTheChosenReadings_data()
                {"kind": 1, "slot": 7, "label": "CPU \"Tctl\"\nx", "unit": "F", "values": [212.7]},
                {"kind": 3, "slot": 2, "label": "CPU", "unit": "rpm", "values": [800], "valid": false},
                {"kind": 3, "slot": 3, "label": "CPU", "unit": "rpm", "values": [900]}]}]})")
-        << "cpu_temperature sensor=0 slot=7 score=11 label=\"CPU \\\"Tctl\\\"\\x0ax\" value=100 "
-           "rule=\"highest CPU "
-           "label score\"\n"
+        << "cpu_temperature sensor=0 slot=7 score=11 label=\"CPU \\\"Tctl\\\"\\x0ax\" value=100\n"
            "gpu_temperature none (no candidate)\n"
-           "cpu_fan sensor=0 slot=3 score=-1 label=\"CPU\" value=900 rule=\"last CPU fan in RPM\"\n";
+           "cpu_fan sensor=0 slot=3 score=-1 label=\"CPU\" value=900\n";
 }
 
 void TestSensorPlugins::probePrintsTheChosenReadings()
