@@ -296,26 +296,38 @@ Choice ChooseGpuTemperature(const std::vector<ChipDescription>& chips, const std
                                -static_cast<int>(candidate.kind), chip.pci.nBootVga == 1 ? 0 : 1,
                                chip.pci.strAddress);
     };
-    const auto best =
-        std::min_element(candidates.begin(), candidates.end(),
-                         [&key](const Candidate& a, const Candidate& b) { return key(a) < key(b); });
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [&key](const Candidate& a, const Candidate& b) { return key(a) < key(b); });
+    const Candidate& best = candidates.front();
     std::string strRule;
     if (candidates.size() == 1) {
         strRule = "the only GPU";
     } else {
-        const Candidate& other = candidates[best == candidates.begin() ? 1 : 0];
-        if (best->kind == GpuKind::Discrete && other.kind != GpuKind::Discrete) {
-            strRule = "discrete GPU preferred over " + chips[other.nChip].strChip;
-        } else if (best->kind > other.kind) {
-            strRule = "GPU preferred over the integrated " + chips[other.nChip].strChip;
+        const Candidate& next = candidates[1];
+        const auto kindName = [](GpuKind kind) {
+            switch (kind) {
+            case GpuKind::Discrete:
+                return "discrete ";
+            case GpuKind::Integrated:
+                return "integrated ";
+            case GpuKind::Zone:
+                return "SoC zone ";
+            case GpuKind::Unknown:
+                break;
+            }
+            return "";
+        };
+        if (best.kind != next.kind) {
+            strRule = std::string(kindName(best.kind)) + "GPU preferred over " + kindName(next.kind) +
+                      chips[next.nChip].strChip;
         } else {
-            strRule = "first of " + std::to_string(candidates.size()) + " GPUs of one kind";
+            strRule = "first of " + std::to_string(candidates.size()) + " GPUs by boot_vga and PCI address";
         }
     }
-    if (!best->strSignal.empty()) {
-        strRule += " (" + best->strSignal + ")";
+    if (!best.strSignal.empty()) {
+        strRule += " (" + best.strSignal + ")";
     }
-    return {static_cast<int>(best->nChip), best->nFeature, strRule};
+    return {static_cast<int>(best.nChip), best.nFeature, strRule};
 }
 
 // A second header of the CPU cooler: optional, pump, water, another number.
