@@ -8,8 +8,8 @@
 namespace {
 
 // Parses "chip: t=Label,Label; f=Label; v=Label || chip2: ..." into chip
-// descriptions; every reading answered 40 at start. A label "-" stands for a
-// feature without a label (the label is its name).
+// descriptions; a reading answered 40 at start unless its label ends in
+// "=value". A label "-" stands for a feature without a label (its name).
 std::vector<hwmonlabels::ChipDescription> ParseMachine(const QString& strMachine)
 {
     std::vector<hwmonlabels::ChipDescription> chips;
@@ -28,9 +28,12 @@ std::vector<hwmonlabels::ChipDescription> ParseMachine(const QString& strMachine
             for (int i = 0; i < labels.size(); ++i) {
                 const std::string strName =
                     (bFan ? "fan" : (bVoltage ? "in" : "temp")) + std::to_string(i + 1);
-                const QString strLabel = labels[i].trimmed();
-                list.push_back(
-                    {strName, strLabel == QLatin1String("-") ? strName : strLabel.toStdString(), true, 40});
+                const QString strLabel = labels[i].section(QLatin1Char('='), 0, 0).trimmed();
+                const double dValue = labels[i].contains(QLatin1Char('='))
+                                          ? labels[i].section(QLatin1Char('='), 1).toDouble()
+                                          : 40;
+                list.push_back({strName, strLabel == QLatin1String("-") ? strName : strLabel.toStdString(),
+                                true, dValue});
             }
         }
         chips.push_back(chip);
@@ -176,10 +179,14 @@ void TestHwmonLabels::searchPicksTheRightReadingsOnCommonHardware_data()
                                                              << "none"
                                                              << "none";
     QTest::newRow("plain cpu header over optional and pump headers, whatever their order")
-        << "asusec-isa-0000: f=CPU_Opt,CPU Pump,CPU,CPU_FAN2 || nct6798-isa-0290: f=CPU OPT"
+        << "asusec-isa-0000: f=CPU_Opt=0,CPU Pump,CPU,CPU_FAN2=0 || nct6798-isa-0290: f=CPU OPT"
         << "none"
         << "none"
         << "[asusec-isa-0000] / CPU";
+    QTest::newRow("an empty optional header is never the cpu fan") << "nct6798-isa-0290: f=CPU OPT=0,Chassis"
+                                                                   << "none"
+                                                                   << "none"
+                                                                   << "none";
     QTest::newRow("a turning optional header when nothing better is labelled")
         << "nct6798-isa-0290: f=CPU OPT,Chassis"
         << "none"

@@ -367,8 +367,15 @@ Choice ChooseCpuFan(const std::vector<ChipDescription>& chips, const std::vector
             if (!HasOwnLabel(fan) || !NamesCpu(fan.strLabel)) {
                 continue;
             }
-            const std::tuple<int, int> rank{fan.bReadable ? 0 : 1,
-                                            IsSecondaryCpuFanLabel(fan.strLabel) ? 1 : 0};
+            // An optional or pump header is taken only when nothing better is
+            // labelled and it turned at start: an empty header reads 0 RPM
+            // and would raise the stopped-fan alarm while the CPU fan turns.
+            const bool bSecondary = IsSecondaryCpuFanLabel(fan.strLabel);
+            if (bSecondary && !(fan.bReadable && fan.dValue > 0.0)) {
+                others.push_back(fan.strLabel);
+                continue;
+            }
+            const std::tuple<int, int> rank{fan.bReadable ? 0 : 1, bSecondary ? 1 : 0};
             if (rank < best) {
                 if (choice.IsMade()) {
                     others.push_back(chips[choice.nChip].fans[choice.nFeature].strLabel);
