@@ -4,7 +4,8 @@
  * asleep 1 or 0), read again at every call so that a test can wake a GPU.
  * Every call is appended to the file VARNOKS_FAKE_NVML_LOG; a temperature
  * query on a sleeping GPU is logged with "WOKE", since the real driver
- * resumes the card to answer it. */
+ * resumes the card to answer it. VARNOKS_FAKE_NVML_NO_PCI makes the PCI
+ * information unavailable. */
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -126,6 +127,9 @@ EXPORT int nvmlDeviceGetPciInfo_v3(void* device, PciInfo* pci)
     LogCall("nvmlDeviceGetPciInfo_v3", IndexOf(device), "");
     if (!Find(device, &gpu)) {
         return 2;
+    }
+    if (getenv("VARNOKS_FAKE_NVML_NO_PCI")) {
+        return 3; /* not supported */
     }
     memset(pci, 0, sizeof(*pci));
     pci->domain = gpu.domain;

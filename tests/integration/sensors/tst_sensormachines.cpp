@@ -92,6 +92,7 @@ public:
         }
         const QJsonArray extra = machine.value(QLatin1String("extra_pci")).toArray();
         const QJsonArray nvml = machine.value(QLatin1String("nvml")).toArray();
+        bNvmlWithoutPci = machine.value(QLatin1String("nvml_without_pci")).toBool();
         for (int i = 0; i < nvml.size(); ++i) {
             const QJsonObject gpu = nvml.at(i).toObject();
             const QString strBus = gpu.value(QLatin1String("bus")).toString();
@@ -148,6 +149,7 @@ public:
     }
 
     QString nvmlConfig;                // the stand-in's GPUs
+    bool bNvmlWithoutPci = false;      // ... and it tells no PCI addresses
     QStringList sleepingChips;         // chip names of runtime-suspended devices
     QStringList sleepingFiles;         // their hwmon value and label files
     QList<qint64> accessTimes;         // of sleepingFiles right after Build
@@ -275,6 +277,9 @@ ProbeRun RunProbe(const FakeSysfs& sysfs, const QString& strFolder)
         environment.insert(QStringLiteral("LD_LIBRARY_PATH"), FakeNvmlFolder());
         environment.insert(QStringLiteral("VARNOKS_FAKE_NVML"), strFolder + QStringLiteral("/nvml.conf"));
         environment.insert(QStringLiteral("VARNOKS_FAKE_NVML_LOG"), strLog);
+        if (sysfs.bNvmlWithoutPci) {
+            environment.insert(QStringLiteral("VARNOKS_FAKE_NVML_NO_PCI"), QStringLiteral("1"));
+        }
     }
     QProcess process;
     process.setProcessEnvironment(environment);

@@ -18,6 +18,7 @@
 #include <sensors/error.h>
 #include <sensors/sensors.h>
 
+#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -382,6 +383,50 @@ template <typename Fn> bool ResolveNvml(void* pHandle, const char* pszName, Fn& 
     return function != nullptr;
 }
 
+// The sysfs folder of an NVIDIA GPU by the PCI address NVML gives, "" when
+// it gives none.
+std::string NvidiaPciFolder(const Nvml& nvml, NvmlDevice device)
+{
+    NvmlPciInfo pci{};
+    if (!nvml.pciInfo || nvml.pciInfo(device, &pci) != kNvmlSuccess) {
+        return std::string();
+    }
+    pci.busId[sizeof(pci.busId) - 1] = '\0';
+    unsigned int nDomain = pci.domain;
+    unsigned int nBus = pci.bus;
+    unsigned int nDevice = pci.device;
+    unsigned int nFunction = 0;
+    // "00000000:01:00.0"; older records fill only the numbers.
+    if (pci.busId[0] && std::sscanf(pci.busId, "%x:%x:%x.%x", &nDomain, &nBus, &nDevice, &nFunction) != 4) {
+        return std::string();
+    }
+    char folder[64];
+    std::snprintf(folder, sizeof(folder), "/sys/bus/pci/devices/%04x:%02x:%02x.%x", nDomain & 0xffffu,
+                  nBus & 0xffu, nDevice & 0x1fu, nFunction & 0x7u);
+    return folder;
+}
+
+// NVIDIA display devices in sysfs, in address order.
+std::vector<std::string> NvidiaDisplayFolders()
+{
+    std::vector<std::string> folders;
+    const std::string strRoot = "/sys/bus/pci/devices";
+    DIR* pDir = opendir(strRoot.c_str());
+    if (!pDir) {
+        return folders;
+    }
+    while (const dirent* pEntry = readdir(pDir)) {
+        const std::string strFolder = strRoot + "/" + pEntry->d_name;
+        if (pEntry->d_name[0] != '.' && ReadSmallFile(strFolder + "/vendor") == "0x10de" &&
+            ReadSmallFile(strFolder + "/class").compare(0, 4, "0x03") == 0 && folders.size() < kMaxSensors) {
+            folders.push_back(strFolder);
+        }
+    }
+    closedir(pDir);
+    std::sort(folders.begin(), folders.end());
+    return folders;
+}
+
 void FindNvidiaGpus(State& state, Found& found)
 {
     Nvml& nvml = state.nvml;
@@ -393,9 +438,11 @@ void FindNvidiaGpus(State& state, Found& found)
                            ResolveNvml(nvml.pHandle, "nvmlShutdown", nvml.shutdown) &&
                            ResolveNvml(nvml.pHandle, "nvmlDeviceGetCount_v2", nvml.deviceCount) &&
                            ResolveNvml(nvml.pHandle, "nvmlDeviceGetHandleByIndex_v2", nvml.deviceByIndex) &&
-                           ResolveNvml(nvml.pHandle, "nvmlDeviceGetName", nvml.deviceName) &&
                            ResolveNvml(nvml.pHandle, "nvmlDeviceGetTemperature", nvml.temperature);
-    if (bResolved && !ResolveNvml(nvml.pHandle, "nvmlDeviceGetPciInfo_v3", nvml.pciInfo)) {
+    // Optional: the model's name, and the PCI address that tells whether the
+    // GPU sleeps (without it the NVIDIA display devices are matched in order).
+    ResolveNvml(nvml.pHandle, "nvmlDeviceGetName", nvml.deviceName);
+    if (!ResolveNvml(nvml.pHandle, "nvmlDeviceGetPciInfo_v3", nvml.pciInfo)) {
         ResolveNvml(nvml.pHandle, "nvmlDeviceGetPciInfo_v2", nvml.pciInfo);
     }
     if (!bResolved || nvml.init() != kNvmlSuccess) {
@@ -408,27 +455,29 @@ void FindNvidiaGpus(State& state, Found& found)
     if (nvml.deviceCount(&nCount) != kNvmlSuccess) {
         nCount = 0;
     }
+    // NVML numbers the GPUs in PCI address order.
+    const std::vector<std::string> orderedFolders = NvidiaDisplayFolders();
     for (unsigned int i = 0; i < nCount && found.descriptions.size() < kMaxSensors; ++i) {
         NvmlDevice device = nullptr;
         if (nvml.deviceByIndex(i, &device) != kNvmlSuccess) {
             continue;
         }
         char name[96] = {};
-        if (nvml.deviceName(device, name, sizeof(name) - 1) != kNvmlSuccess) {
+        if (!nvml.deviceName || nvml.deviceName(device, name, sizeof(name) - 1) != kNvmlSuccess) {
             name[0] = '\0';
         }
         name[sizeof(name) - 1] = '\0';
         hwmonlabels::ChipDescription description;
         description.strPrefix = "nvidia";
         description.strChip = "nvidia-" + std::to_string(i);
+        std::string strFolder = NvidiaPciFolder(nvml, device);
+        if (strFolder.empty() && orderedFolders.size() == nCount) {
+            strFolder = orderedFolders[i];
+        }
         std::string strStatusPath;
-        NvmlPciInfo pci{};
-        if (nvml.pciInfo && nvml.pciInfo(device, &pci) == kNvmlSuccess) {
-            char folder[64];
-            std::snprintf(folder, sizeof(folder), "/sys/bus/pci/devices/%04x:%02x:%02x.0",
-                          pci.domain & 0xffffu, pci.bus & 0xffu, pci.device & 0x1fu);
-            strStatusPath = std::string(folder) + "/power/runtime_status";
-            description.pci = ReadPciFacts(folder);
+        if (!strFolder.empty()) {
+            strStatusPath = strFolder + "/power/runtime_status";
+            description.pci = ReadPciFacts(strFolder);
             description.pci.bSuspended = IsSuspended(strStatusPath);
         }
         hwmonlabels::Feature feature{"temp", "GPU", true, 0.0};
