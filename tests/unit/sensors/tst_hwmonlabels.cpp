@@ -9,7 +9,8 @@ namespace {
 
 // Parses "chip: t=Label,Label; f=Label; v=Label || chip2: ..." into chip
 // descriptions; a reading answered 40 at start unless its label ends in
-// "=value". A label "-" stands for a feature without a label (its name).
+// "=value", or "=x" for no answer. A label "-" stands for a feature without a
+// label (its name).
 std::vector<hwmonlabels::ChipDescription> ParseMachine(const QString& strMachine)
 {
     std::vector<hwmonlabels::ChipDescription> chips;
@@ -32,8 +33,9 @@ std::vector<hwmonlabels::ChipDescription> ParseMachine(const QString& strMachine
                 const double dValue = labels[i].contains(QLatin1Char('='))
                                           ? labels[i].section(QLatin1Char('='), 1).toDouble()
                                           : 40;
+                const bool bReadable = !labels[i].endsWith(QLatin1String("=x"));
                 list.push_back({strName, strLabel == QLatin1String("-") ? strName : strLabel.toStdString(),
-                                true, dValue});
+                                bReadable, dValue});
             }
         }
         chips.push_back(chip);
@@ -131,6 +133,11 @@ void TestHwmonLabels::searchPicksTheRightReadingsOnCommonHardware_data()
                                   << "CPU [k10temp-pci-00c3] DTS / CPU Tccd1"
                                   << "none"
                                   << "none";
+    QTest::newRow("cpu chip without a value gives way to the board's reading")
+        << "k10temp-pci-00c3: t=Tctl=x || nct6798-isa-0290: t=SYSTIN,CPUTIN"
+        << "[nct6798-isa-0290] / CPUTIN"
+        << "none"
+        << "none";
     QTest::newRow("raspberry pi") << "cpu_thermal-virtual-0: t=-"
                                   << "CPU [cpu_thermal-virtual-0] DTS / CPU Temperature (temp1)"
                                   << "none"

@@ -181,10 +181,10 @@ int CpuChipTemperature(const ChipDescription& chip, std::string& strRule)
     return nFeature;
 }
 
-Choice ChooseCpuTemperature(const std::vector<ChipDescription>& chips, const std::vector<size_t>& order)
+// 1. The processor's own sensor chip.
+Choice CpuChipChoice(const std::vector<ChipDescription>& chips, const std::vector<size_t>& order)
 {
     Choice choice;
-    // 1. The processor's own sensor chip.
     for (const size_t nChip : order) {
         if (ClassifyChip(chips[nChip].strPrefix) != ChipClass::Cpu) {
             continue;
@@ -197,11 +197,14 @@ Choice ChooseCpuTemperature(const std::vector<ChipDescription>& chips, const std
             choice = {static_cast<int>(nChip), nFeature, strRule};
         }
     }
-    if (choice.IsMade()) {
-        return choice;
-    }
-    // 2. An SoC's zones: the package zone, else a CPU cluster, big cores
-    //    before little ones, then by name.
+    return choice;
+}
+
+// 2. An SoC's zones: the package zone, else a CPU cluster, big cores before
+//    little ones, then by name.
+Choice SocZoneChoice(const std::vector<ChipDescription>& chips, const std::vector<size_t>& order)
+{
+    Choice choice;
     int nBestRank = 0;
     for (const size_t nChip : order) {
         const ChipDescription& chip = chips[nChip];
@@ -227,11 +230,14 @@ Choice ChooseCpuTemperature(const std::vector<ChipDescription>& chips, const std
                                       : "CPU cluster zone (" + chip.strPrefix + "), no SoC zone"};
         }
     }
-    if (choice.IsMade()) {
-        return choice;
-    }
-    // 3. A reading that another chip labels as the CPU's: a board's CPUTIN
-    //    or PECI, an embedded controller's "CPU". Plausible values first.
+    return choice;
+}
+
+// 3. A reading that another chip labels as the CPU's: a board's CPUTIN or
+//    PECI, an embedded controller's "CPU". Plausible values first.
+Choice LabelledCpuChoice(const std::vector<ChipDescription>& chips, const std::vector<size_t>& order)
+{
+    Choice choice;
     std::tuple<int, int> best{99, 99};
     for (const size_t nChip : order) {
         const ChipDescription& chip = chips[nChip];
@@ -262,6 +268,23 @@ Choice ChooseCpuTemperature(const std::vector<ChipDescription>& chips, const std
         }
     }
     return choice;
+}
+
+// The first rule that finds a reading that answered; failing that, the first
+// that found one at all, so that the search can say it gave no value.
+Choice ChooseCpuTemperature(const std::vector<ChipDescription>& chips, const std::vector<size_t>& order)
+{
+    Choice unreadable;
+    for (const auto rule : {&CpuChipChoice, &SocZoneChoice, &LabelledCpuChoice}) {
+        const Choice choice = rule(chips, order);
+        if (choice.IsMade() && chips[choice.nChip].temperatures[choice.nFeature].bReadable) {
+            return choice;
+        }
+        if (!unreadable.IsMade()) {
+            unreadable = choice;
+        }
+    }
+    return unreadable;
 }
 
 Choice ChooseGpuTemperature(const std::vector<ChipDescription>& chips, const std::vector<size_t>& order)
