@@ -294,9 +294,10 @@ void TestCSettingDlg::firstStartWithEmptyStoreShowsDefaults()
     QCOMPARE(child<QSpinBox>(&dialog, "spinBox_cpu_temp_alarm")->value(), 90);
     QCOMPARE(child<QSpinBox>(&dialog, "spinBox_gpu_temp_alarm")->value(), 90);
     QCOMPARE(child<QSpinBox>(&dialog, "spinBox_fanRpm_alarm")->value(), 300);
+    // Ticked, as the rotation shows all three readings when nothing is stored.
     for (const char* name :
          {"checkBox_displayCPUTemp", "checkBox_displayGPUTemp", "checkBox_displayFanSpeed"})
-        QVERIFY(!child<QCheckBox>(&dialog, name)->isChecked());
+        QVERIFY(child<QCheckBox>(&dialog, name)->isChecked());
 
     QCOMPARE(stored(COMMON::KEY_STARTUP), QStringLiteral("0"));
     QCOMPARE(entryFlag("Hidden"), QStringLiteral("false"));
@@ -316,28 +317,30 @@ void TestCSettingDlg::loadingShowsStoredValuesAndStoresNormalisedOnes_data()
     QTest::addColumn<QString>("control");
     QTest::addColumn<int>("shown");
     QTest::addColumn<QString>("storedAfter");
-    // Check boxes store their check state, 2, for any non-zero value.
+    // Check boxes are ticked for any non-zero value; the stored text stays.
     QTest::newRow("fan rpm 1") << COMMON::KEY_DISPLAY_FAN_RPM << "1"
-                               << "checkBox_displayFanSpeed" << 2 << "2";
+                               << "checkBox_displayFanSpeed" << 2 << "1";
     QTest::newRow("cpu temperature -3") << COMMON::KEY_DISPLAY_CPU_TEMP << "-3"
-                                        << "checkBox_displayCPUTemp" << 2 << "2";
+                                        << "checkBox_displayCPUTemp" << 2 << "-3";
     QTest::newRow("gpu temperature 0") << COMMON::KEY_DISPLAY_GPU_TEMP << "0"
                                        << "checkBox_displayGPUTemp" << 0 << "0";
     QTest::newRow("gpu temperature text") << COMMON::KEY_DISPLAY_GPU_TEMP << "yes"
-                                          << "checkBox_displayGPUTemp" << 0 << "yes";
-    // Spin boxes keep values in their range.
+                                          << "checkBox_displayGPUTemp" << 2 << "yes";
+    // Values the dialog could not have stored show the default.
     QTest::newRow("interval 7") << COMMON::KEY_CHANGE_INTERVAL << "7"
                                 << "spinBox_changeInterval" << 7 << "7";
     QTest::newRow("interval 0") << COMMON::KEY_CHANGE_INTERVAL << "0"
-                                << "spinBox_changeInterval" << 1 << "1";
+                                << "spinBox_changeInterval" << 2 << "0";
     QTest::newRow("interval huge") << COMMON::KEY_CHANGE_INTERVAL << "99999999999"
-                                   << "spinBox_changeInterval" << 60 << "60";
+                                   << "spinBox_changeInterval" << 2 << "99999999999";
     QTest::newRow("interval 2^32 + 5") << COMMON::KEY_CHANGE_INTERVAL << "4294967301"
-                                       << "spinBox_changeInterval" << 60 << "60";
+                                       << "spinBox_changeInterval" << 2 << "4294967301";
     QTest::newRow("interval -2^32") << COMMON::KEY_CHANGE_INTERVAL << "-4294967296"
-                                    << "spinBox_changeInterval" << 1 << "1";
+                                    << "spinBox_changeInterval" << 2 << "-4294967296";
     QTest::newRow("cpu alarm 500") << COMMON::KEY_CPU_TEMP_ALARM << "500"
-                                   << "spinBox_cpu_temp_alarm" << 220 << "220";
+                                   << "spinBox_cpu_temp_alarm" << 90 << "500";
+    QTest::newRow("cpu alarm hot") << COMMON::KEY_CPU_TEMP_ALARM << "hot"
+                                   << "spinBox_cpu_temp_alarm" << 90 << "hot";
     QTest::newRow("fan alarm 1200") << COMMON::KEY_FAN_RPM_ALARM << "1200"
                                     << "spinBox_fanRpm_alarm" << 1200 << "1200";
     // Selectors show the choice in effect; start-up is stored again.
@@ -353,8 +356,12 @@ void TestCSettingDlg::loadingShowsStoredValuesAndStoresNormalisedOnes_data()
                                         << "cmb_start_up" << 1 << "1";
     QTest::newRow("unit 1") << COMMON::KEY_TEMPERATURE_UNIT << "1"
                             << "cmb_temperature_unit" << 1 << "1";
-    QTest::newRow("unit 3 runs as Celsius") << COMMON::KEY_TEMPERATURE_UNIT << "3"
-                                            << "cmb_temperature_unit" << 0 << "3";
+    QTest::newRow("unit 3 is Fahrenheit") << COMMON::KEY_TEMPERATURE_UNIT << "3"
+                                          << "cmb_temperature_unit" << 1 << "3";
+    QTest::newRow("unit junk is Celsius") << COMMON::KEY_TEMPERATURE_UNIT << "F"
+                                          << "cmb_temperature_unit" << 0 << "F";
+    QTest::newRow("language junk is English") << COMMON::KEY_LANGUAGE << "de"
+                                              << "cmb_language" << 2 << "de";
 }
 
 void TestCSettingDlg::loadingShowsStoredValuesAndStoresNormalisedOnes()
@@ -408,13 +415,13 @@ void TestCSettingDlg::plainControlsStoreAndAnnounce()
     QSignalSpy spy(&dialog, SIGNAL(settingInfoChanged(QString, QString)));
     QWidget* widget = dialog.findChild<QWidget*>(control);
     if (auto* check = qobject_cast<QCheckBox*>(widget)) {
-        QTest::mouseClick(check, Qt::LeftButton, {}, QPoint(10, check->height() / 2));
-        QCOMPARE(stored(key), text);
-        QCOMPARE(announced(spy), QStringList{key + "=" + text});
-        // And cleared again.
+        // Ticked from the start: the first click clears it, the second ticks it again.
         QTest::mouseClick(check, Qt::LeftButton, {}, QPoint(10, check->height() / 2));
         QCOMPARE(stored(key), QStringLiteral("0"));
-        QCOMPARE(announced(spy), (QStringList{key + "=" + text, key + "=0"}));
+        QCOMPARE(announced(spy), QStringList{key + "=0"});
+        QTest::mouseClick(check, Qt::LeftButton, {}, QPoint(10, check->height() / 2));
+        QCOMPARE(stored(key), text);
+        QCOMPARE(announced(spy), (QStringList{key + "=0", key + "=" + text}));
     } else {
         auto* spin = qobject_cast<QSpinBox*>(widget);
         QVERIFY(spin);
@@ -530,10 +537,12 @@ void TestCSettingDlg::unitSwitchClampsAtRangeAndComesBackOneDegreeLower()
 
 void TestCSettingDlg::pickingUnitInEffectConvertsNothing()
 {
-    for (const int unit : {0, 1}) {
+    // A unit of 3 is Fahrenheit already: picking Fahrenheit converts nothing.
+    for (const int storedUnit : {0, 1, 3}) {
+        const int unit = storedUnit == 0 ? 0 : 1;
         TestEnv env;
         LogCapture log;
-        CommonTools::SetSettingValue(COMMON::KEY_TEMPERATURE_UNIT, unit);
+        CommonTools::SetSettingValue(COMMON::KEY_TEMPERATURE_UNIT, storedUnit);
         CommonTools::SetSettingValue(COMMON::KEY_CPU_TEMP_ALARM, 95);
         CommonTools::SetSettingValue(COMMON::KEY_GPU_TEMP_ALARM, 100);
         CSettingDlg dialog;
