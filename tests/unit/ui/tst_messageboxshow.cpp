@@ -4,6 +4,7 @@
 
 #include "modalanswer.h"
 
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <QTranslator>
@@ -27,13 +28,14 @@ enum class Answer
     Ok,
     Cancel,
     Escape,
-    Close
+    Close,
+    DeleteParent
 };
 
 // Records what the box shows, then closes it the chosen way.
-void answerBox(Seen* seen, Answer answer)
+void answerBox(Seen* seen, Answer answer, QWidget* owner = nullptr)
 {
-    answerNextModal([seen, answer](QWidget* modal) {
+    answerNextModal([seen, answer, owner](QWidget* modal) {
         auto* box = qobject_cast<QMessageBox*>(modal);
         if (!box) {
             modal->close();
@@ -61,6 +63,10 @@ void answerBox(Seen* seen, Answer answer)
             break;
         case Answer::Close:
             box->close();
+            break;
+        case Answer::DeleteParent:
+            // The owner goes away while the box is open, taking the box along.
+            delete owner;
             break;
         }
     });
@@ -94,6 +100,8 @@ void TestMessageBoxShow::everyWayOfClosingGivesItsCode_data()
     QTest::newRow("two buttons, title-bar close") << true << Answer::Close << int(QMessageBox::Cancel);
     QTest::newRow("one button, confirm") << false << Answer::Ok << int(QMessageBox::Ok);
     QTest::newRow("one button, escape") << false << Answer::Escape << int(QMessageBox::Ok);
+    QTest::newRow("two buttons, owner deleted") << true << Answer::DeleteParent << int(QMessageBox::Cancel);
+    QTest::newRow("one button, owner deleted") << false << Answer::DeleteParent << int(QMessageBox::Cancel);
 }
 
 void TestMessageBoxShow::everyWayOfClosingGivesItsCode()
@@ -102,15 +110,17 @@ void TestMessageBoxShow::everyWayOfClosingGivesItsCode()
     QFETCH(Answer, answer);
     QFETCH(int, expected);
 
-    QWidget owner;
-    MessageBoxShow box(&owner, QMessageBox::Question);
+    QPointer<QWidget> owner = new QWidget;
+    MessageBoxShow box(owner, QMessageBox::Question);
     Seen seen;
-    answerBox(&seen, answer);
+    answerBox(&seen, answer, owner);
     const int result = withCancel ? box.showConfirmCancel(QStringLiteral("t"), QStringLiteral("m"))
                                   : box.showConfirm(QStringLiteral("t"), QStringLiteral("m"));
     QVERIFY(seen.answered);
     QCOMPARE(result, expected);
     QCOMPARE(seen.captions.size(), withCancel ? 2 : 1);
+    QCOMPARE(owner.isNull(), answer == Answer::DeleteParent);
+    delete owner;
     // Ok is 1024, Cancel 4194304: callers compare with these numbers.
     QCOMPARE(int(QMessageBox::Ok), 1024);
     QCOMPARE(int(QMessageBox::Cancel), 4194304);
