@@ -1,5 +1,6 @@
 #include "app/common.h"
 #include "app/commontools.h"
+#include "boxanswerer.h"
 #include "device/circulardisplaytimer.h"
 #include "devsimdriver.h"
 #include "sensors/hardwareinfo.h"
@@ -22,26 +23,6 @@
 #include <functional>
 
 namespace {
-
-// Presses a button of the next modal window once it shows.
-void answerNextModal(std::function<void(QWidget*)> answer, int attempts = 500)
-{
-    QTimer::singleShot(10, qApp, [answer, attempts]() {
-        if (QWidget* modal = QApplication::activeModalWidget()) {
-            answer(modal);
-            return;
-        }
-        if (attempts > 0)
-            answerNextModal(answer, attempts - 1);
-    });
-}
-
-void pressButton(QWidget* modal, QMessageBox::StandardButton which)
-{
-    auto* box = qobject_cast<QMessageBox*>(modal);
-    QVERIFY(box);
-    box->button(which)->click();
-}
 
 QStringList deviceMenuTexts(MainWindow& window)
 {
@@ -320,8 +301,10 @@ void TestMainWindow::quitConfirmationCancelKeepsRunning()
 {
     MainWindow window;
     window.show();
-    answerNextModal([](QWidget* modal) { pressButton(modal, QMessageBox::Cancel); });
+    BoxAnswerer answerer;
+    answerer.push(QMessageBox::Cancel);
     window.onQuitApplication();
+    QCOMPARE(answerer.count(), 1);
     QVERIFY(window.trayIcon()->isVisible());
     QVERIFY(window.isVisible());
 }
@@ -330,13 +313,11 @@ void TestMainWindow::quitConfirmationOkHidesTrayAndCloses()
 {
     MainWindow window;
     window.show();
-    QString question;
-    answerNextModal([&question](QWidget* modal) {
-        question = static_cast<QMessageBox*>(modal)->text();
-        pressButton(modal, QMessageBox::Ok);
-    });
+    BoxAnswerer answerer;
+    answerer.push(QMessageBox::Ok);
     window.onQuitApplication();
-    QCOMPARE(question, QStringLiteral("您确认要退出程序？"));
+    QCOMPARE(answerer.count(), 1);
+    QCOMPARE(answerer.seen().at(0).text, QStringLiteral("您确认要退出程序？"));
     QVERIFY(!window.trayIcon()->isVisible());
     QVERIFY(!window.isVisible());
 }
@@ -350,7 +331,8 @@ void TestMainWindow::aboutDialogShowsFirstDeviceVersions()
 
     // First use is modal; it shows the lowest path's device.
     QString hardware, firmware;
-    answerNextModal([&](QWidget* modal) {
+    BoxAnswerer answerer;
+    answerer.push([&](QWidget* modal) {
         hardware = modal->findChild<QLabel*>("lbl_hardware_vv")->text();
         firmware = modal->findChild<QLabel*>("lbl_firmware_vv")->text();
         modal->close();

@@ -1,6 +1,7 @@
 #include "app/common.h"
 #include "app/commontools.h"
 #include "autostart/xdgautostartentry.h"
+#include "boxanswerer.h"
 #include "logcapture.h"
 #include "testenv.h"
 #include "ui/csettingdlg.h"
@@ -16,12 +17,9 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSpinBox>
-#include <QTimer>
 #include <QTranslator>
 #include <QVBoxLayout>
 #include <QtTest>
-
-#include <memory>
 
 namespace {
 
@@ -57,50 +55,11 @@ QStringList announced(const QSignalSpy& spy)
     return pairs;
 }
 
-struct SeenBox
-{
-    bool seen = false;
-    QString title;
-    QString text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-};
-
-// Presses a button of the next message box as soon as it is the active
-// modal window, and notes what it showed. Schedule before the action that
-// opens it; gives up after about five seconds.
-void answerNextBox(QMessageBox::StandardButton button, std::shared_ptr<SeenBox> seen, int attempts = 500)
-{
-    QTimer::singleShot(10, qApp, [button, seen, attempts]() {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box) {
-            if (attempts > 0)
-                answerNextBox(button, seen, attempts - 1);
-            return;
-        }
-        seen->seen = true;
-        seen->title = box->windowTitle();
-        seen->text = box->text();
-        seen->icon = box->icon();
-        if (QAbstractButton* pressed = box->button(button))
-            pressed->click();
-        else
-            box->reject();
-    });
-}
-
-// Runs the application's event loop, does the action inside it, and reports
-// whether the action asked the application to quit (the loop then ends by
-// itself) rather than the loop being ended by the fallback afterwards.
+// Runs the action inside the application's event loop and reports whether
+// it asked the application to quit.
 bool actionQuitsApplication(const std::function<void()>& action)
 {
-    QTimer fallback;
-    fallback.setSingleShot(true);
-    QObject::connect(&fallback, &QTimer::timeout, [] { QCoreApplication::exit(42); });
-    QTimer::singleShot(0, &fallback, [&]() {
-        action();
-        fallback.start(300);
-    });
-    return QApplication::exec() == 0;
+    return runInApplicationLoop(action) != 42;
 }
 
 QString entryFlag(const char* key)
@@ -624,16 +583,14 @@ void TestCSettingDlg::languageChoiceAskedFirst()
     auto* language = child<QComboBox>(&dialog, "cmb_language");
     QCOMPARE(language->currentIndex(), inEffect);
 
-    auto seen = std::make_shared<SeenBox>();
-    const bool quit = actionQuitsApplication([&]() {
-        answerNextBox(QMessageBox::StandardButton(answer), seen);
-        pick(language, picked);
-    });
+    BoxAnswerer answerer;
+    answerer.push(QMessageBox::StandardButton(answer));
+    const bool quit = actionQuitsApplication([&]() { pick(language, picked); });
 
-    QVERIFY(seen->seen);
-    QCOMPARE(seen->icon, QMessageBox::Question);
-    QCOMPARE(seen->title, QString::fromUtf8("温馨提示"));
-    QCOMPARE(seen->text, QString::fromUtf8("更改语言需要重新启动才能生效。"));
+    QCOMPARE(answerer.count(), 1);
+    QCOMPARE(answerer.seen().at(0).icon, QMessageBox::Question);
+    QCOMPARE(answerer.seen().at(0).title, QString::fromUtf8("温馨提示"));
+    QCOMPARE(answerer.seen().at(0).text, QString::fromUtf8("更改语言需要重新启动才能生效。"));
     QCOMPARE(quit, quits);
     QCOMPARE(stored(COMMON::KEY_LANGUAGE), storedAfter);
     QCOMPARE(language->currentIndex(), quits ? picked : inEffect);
@@ -680,12 +637,12 @@ void TestCSettingDlg::englishCatalogueTranslatesFormAndQuestion()
                  QStringLiteral("CPU Temperature Alert"));
         QCOMPARE(stored(COMMON::KEY_TEMPERATURE_UNIT), QStringLiteral("1"));
 
-        auto seen = std::make_shared<SeenBox>();
-        answerNextBox(QMessageBox::Cancel, seen);
+        BoxAnswerer answerer;
+        answerer.push(QMessageBox::Cancel);
         pick(child<QComboBox>(&dialog, "cmb_language"), 0);
-        QVERIFY(seen->seen);
-        QCOMPARE(seen->title, QStringLiteral("Tips"));
-        QCOMPARE(seen->text,
+        QCOMPARE(answerer.count(), 1);
+        QCOMPARE(answerer.seen().at(0).title, QStringLiteral("Tips"));
+        QCOMPARE(answerer.seen().at(0).text,
                  QStringLiteral("Language changes will take effect after restarting the software."));
     }
     QCoreApplication::removeTranslator(&english);
