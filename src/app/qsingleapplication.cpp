@@ -32,25 +32,34 @@ bool otherInstanceAnswers(const QString& name, int timeoutMs)
 int takeInstanceLock(const QString& path, bool* pBusy)
 {
     *pBusy = false;
-    const int fd =
-        ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0)
-        return -1;
-    struct stat st;
-    // Somebody else's file (possible outside a private runtime folder) is no
-    // lock of ours.
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid()) {
+    const QByteArray name = QFile::encodeName(path);
+    // A holder removes the file as it ends; a lock taken on the removed file
+    // is worth nothing, so open again (a few times at most).
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0)
+            return -1;
+        struct stat st;
+        // Somebody else's file (possible outside a private runtime folder)
+        // is no lock of ours.
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid()) {
+            ::close(fd);
+            return -1;
+        }
+        int rc;
+        do {
+            rc = ::flock(fd, LOCK_EX | LOCK_NB);
+        } while (rc != 0 && errno == EINTR);
+        if (rc != 0) {
+            *pBusy = errno == EWOULDBLOCK;
+            ::close(fd);
+            return -1;
+        }
+        struct stat now;
+        if (::lstat(name.constData(), &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino)
+            return fd;
         ::close(fd);
-        return -1;
     }
-    int rc;
-    do {
-        rc = ::flock(fd, LOCK_EX | LOCK_NB);
-    } while (rc != 0 && errno == EINTR);
-    if (rc == 0)
-        return fd;
-    *pBusy = errno == EWOULDBLOCK;
-    ::close(fd);
     return -1;
 }
 
@@ -73,8 +82,12 @@ QSingleApplication::~QSingleApplication()
     // free.
     delete m_pLocalServer;
     m_pLocalServer = nullptr;
-    if (m_nLockFd >= 0)
+    if (m_nLockFd >= 0) {
+        // Removed while still held, so a starting copy never takes a lock on
+        // a file about to vanish (it checks that it locked the file in place).
+        ::unlink(QFile::encodeName(m_strLockPath).constData());
         ::close(m_nLockFd);
+    }
 }
 
 void QSingleApplication::decideInstance(const std::function<void()>& beforeDecision)
@@ -83,22 +96,28 @@ void QSingleApplication::decideInstance(const std::function<void()>& beforeDecis
     if (beforeDecision)
         beforeDecision();
 
-    bool bBusy = false;
     const QString lockName = listenName + QStringLiteral(".lock");
-    m_nLockFd =
-        takeInstanceLock(QDir::isAbsolutePath(lockName) ? lockName : QDir::temp().filePath(lockName), &bBusy);
+    m_strLockPath = QDir::isAbsolutePath(lockName) ? lockName : QDir::temp().filePath(lockName);
+    bool bBusy = false;
+    // About two seconds for a holder that is still on its way to listening,
+    // or on its way out.
+    for (int attempt = 0; attempt < 40; ++attempt) {
+        m_nLockFd = takeInstanceLock(m_strLockPath, &bBusy);
+        if (m_nLockFd >= 0) {
+            // Whatever holds the name now was left by an instance that died.
+            listenAsFirst(listenName, true);
+            return;
+        }
+        if (!bBusy)
+            break;
+        // The lock holder runs. Knock, so that it brings its window forward.
+        if (otherInstanceAnswers(listenName, 500))
+            break;
+        QThread::msleep(50);
+    }
     if (bBusy) {
-        // The lock holder runs. Knock so that it brings its window forward;
-        // it may still be on its way to listening.
-        for (int attempt = 0; attempt < 20 && !otherInstanceAnswers(listenName, 500); ++attempt)
-            QThread::msleep(50);
         qInfo().noquote() << QStringLiteral("%1 already running.").arg(m_strServerName);
         m_bRunning = true;
-        return;
-    }
-    if (m_nLockFd >= 0) {
-        // Whatever holds the name now was left by an instance that died.
-        listenAsFirst(listenName, true);
         return;
     }
 

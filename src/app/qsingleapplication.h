@@ -42,6 +42,7 @@ private:
 
     bool m_bRunning = false;
     int m_nLockFd = -1;
+    QString m_strLockPath;
     QLocalServer* m_pLocalServer = nullptr;
     QString m_strServerName;
     QPointer<QWidget> m_pMainWindow;

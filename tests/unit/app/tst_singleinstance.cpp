@@ -142,7 +142,12 @@ void TestSingleInstance::staleNameLeftByCrashedInstanceIsRecovered()
 {
     QTemporaryDir runtime;
     QVERIFY(makeStaleSocket(listenPath(runtime.path())));
+    // A crashed copy leaves its lock file too, no longer locked.
+    QFile lock(listenPath(runtime.path()) + QStringLiteral(".lock"));
+    QVERIFY(lock.open(QIODevice::WriteOnly));
+    lock.close();
     QCOMPARE(runChild(runtime.path(), "stale"), int(FirstInstance));
+    QVERIFY(!lock.exists());
 }
 
 void TestSingleInstance::twoStartsAtOneMomentGiveOneFirstInstance()
