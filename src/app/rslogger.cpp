@@ -8,11 +8,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QMutex>
 #include <QMutexLocker>
 #include <QRegularExpression>
-#include <QStandardPaths>
-#include <QTextStream>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -76,7 +73,8 @@ int openLogFile(const QString& path, bool* created)
         ::close(fd);
         return -1;
     }
-    ::fcntl(fd, F_SETFL, O_WRONLY | O_APPEND);
+    // Back to ordinary writes now that the file is known to be regular.
+    ::fcntl(fd, F_SETFL, O_APPEND);
     return fd;
 }
 
@@ -93,8 +91,9 @@ RSLogger* RSLogger::GetInstance()
         instance = new RSLogger();
         s_pInstance.store(instance, std::memory_order_release);
         locker.unlock();
-        // Constructed after the logger, so destroyed at exit before the
-        // statics of whoever logged first.
+        // Static objects go in the reverse order of their construction: one
+        // built before this first log call that logs from its destructor
+        // finds the logger shut down and writes nothing.
         static LoggerShutdown shutdown;
     }
     return instance;
