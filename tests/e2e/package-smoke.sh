@@ -110,7 +110,8 @@ run_program() {
   pid=$!
   local log=
   for _ in $(seq 100); do
-    log=$(find "$root/usr/bin/logs" "$home/state" -name 'Log_*.txt' 2>/dev/null | head -n1 || true)
+    # An installed program logs per user, never beside itself.
+    log=$(find "$home/state" -name 'Log_*.txt' 2>/dev/null | head -n1 || true)
     if [[ -n "$log" ]] && grep -q 'SetTaskEnabledState' "$log"; then break; fi
     kill -0 "$pid" 2>/dev/null || fail "$name: the program ended early: $(cat "$home/output.txt")"
     sleep 0.1
@@ -129,8 +130,8 @@ run_program() {
   grep -q 'CANNOT LOAD DLL' "$log" && fail "$name: the sensor plugin was not found: $(cat "$log")"
   grep -q "Exec=\"$root/usr/bin/varnoks-pilot\"" "$home/config/autostart/DeviceMonitorStartTask.desktop" ||
     fail "$name: autostart entry does not start the installed program"
+  [[ -e "$root/usr/bin/logs" ]] && fail "$name: wrote a logs folder beside the installed program"
   echo "smoke: $name: ran, logged to ${log#"$work"/}, ended on SIGTERM"
-  rm -rf "$root/usr/bin/logs"
 }
 
 # The simulated sensors, named bare: found through the RPATH.

@@ -1,7 +1,5 @@
 #include "updatetestsupport.h"
 
-#include <QAbstractButton>
-#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -15,32 +13,6 @@
 #include <grp.h>
 #include <pwd.h>
 #include <unistd.h>
-
-BoxAnswerer::BoxAnswerer(QObject* parent) : QObject(parent)
-{
-    m_pTimer = new QTimer(this);
-    connect(m_pTimer, &QTimer::timeout, this, &BoxAnswerer::poll);
-    m_pTimer->start(20);
-}
-
-void BoxAnswerer::poll()
-{
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (!box || box == m_pLast || !box->isVisible())
-        return;
-    m_pLast = box;
-    const Seen seen{box->icon(), box->windowTitle(), box->text(),
-                    box->button(QMessageBox::Cancel) != nullptr};
-    m_seen.append(seen);
-    if (m_observer)
-        m_observer(seen);
-    const QMessageBox::StandardButton answer = m_answers.isEmpty() ? m_fallback : m_answers.takeFirst();
-    QAbstractButton* button = box->button(answer);
-    if (!button)
-        button = box->button(QMessageBox::Ok);
-    if (button)
-        QTimer::singleShot(0, button, &QAbstractButton::click);
-}
 
 UpdateServerProcess::~UpdateServerProcess()
 {

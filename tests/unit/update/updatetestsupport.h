@@ -1,53 +1,12 @@
 #pragma once
 
+#include "boxanswerer.h"
+
 #include <QList>
-#include <QMessageBox>
 #include <QObject>
-#include <QPointer>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
-
-#include <functional>
-
-class QTimer;
-
-// Answers the application's modal message boxes as they appear, in order,
-// and remembers what each one said. Boxes beyond the scripted answers get
-// the fallback answer.
-class BoxAnswerer : public QObject
-{
-    Q_OBJECT
-
-public:
-    struct Seen
-    {
-        QMessageBox::Icon icon;
-        QString title;
-        QString text;
-        bool hasCancel;
-    };
-
-    explicit BoxAnswerer(QObject* parent = nullptr);
-
-    void push(QMessageBox::StandardButton answer) { m_answers.append(answer); }
-    void setFallback(QMessageBox::StandardButton answer) { m_fallback = answer; }
-    // Runs for every box before it is answered.
-    void setObserver(std::function<void(const Seen&)> observer) { m_observer = std::move(observer); }
-
-    const QList<Seen>& seen() const { return m_seen; }
-    int count() const { return m_seen.size(); }
-
-private:
-    void poll();
-
-    QTimer* m_pTimer = nullptr;
-    QList<QMessageBox::StandardButton> m_answers;
-    QMessageBox::StandardButton m_fallback = QMessageBox::Cancel;
-    QList<Seen> m_seen;
-    QPointer<QMessageBox> m_pLast;
-    std::function<void(const Seen&)> m_observer;
-};
 
 // One update server on loopback, run by update_server.py: a pyftpdlib
 // server for a folder (optionally throttled) or a hostile one that answers
