@@ -1,10 +1,13 @@
 #include "device/hidreport.h"
+#include "sensors/hardwareinfo.h"
 
 #include <QtTest>
 
 #include <limits>
 
 using namespace HidReport;
+using COMMON::fanReadingToInt;
+using COMMON::readingToInt;
 
 class TestHidReport : public QObject
 {
