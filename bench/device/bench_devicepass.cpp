@@ -2,9 +2,9 @@
 // write the data report, read the answer, close, for each device in turn.
 // The "per_device" counter is the time of one device's exchange.
 
+#include "device/backends/virtualhidbackend.h"
 #include "device/hiddevicesmanager.h"
 #include "device/sendhiddatathread.h"
-#include "device/backends/virtualhidbackend.h"
 #include "devsimdriver.h"
 #include "registryroute.h"
 

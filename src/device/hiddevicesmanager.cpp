@@ -5,7 +5,6 @@
 #include "device/backends/devicechangemonitor.h"
 #include "device/hidexchange.h"
 
-
 namespace {
 // How often an identification waiting for its path looks again.
 constexpr int CLAIM_RETRY_MS = 20;

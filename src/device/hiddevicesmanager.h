@@ -67,11 +67,20 @@ public:
     bool handleDeviceChange(void* pMessage);
 #endif
 
-    const HIDDeviceMap& devices() const { return m_mapDevices; }
+    const HIDDeviceMap& devices() const
+    {
+        return m_mapDevices;
+    }
     // Identifications started and not yet handled back.
-    int identifying() const { return m_identifying.size(); }
+    int identifying() const
+    {
+        return m_identifying.size();
+    }
     // Worker threads alive now (for diagnostics and benchmarks).
-    int workerThreads() const { return m_workers.threadCount(); }
+    int workerThreads() const
+    {
+        return m_workers.threadCount();
+    }
 
     // At most this many interfaces are identified at once.
     static constexpr int MAX_WORKERS = 8;

@@ -26,8 +26,8 @@ int readReport(HidDeviceHandle& device, QByteArray* report, int maxSize, int tim
     }
 }
 
-IdentifyOutcome identifyInterface(HidBackend& backend, quint16 vendorId, quint16 productId, const QString& path,
-                                  const CancelCheck& cancelled)
+IdentifyOutcome identifyInterface(HidBackend& backend, quint16 vendorId, quint16 productId,
+                                  const QString& path, const CancelCheck& cancelled)
 {
     IdentifyOutcome outcome;
     outcome.log.level = LOG_WARNING;
@@ -42,13 +42,15 @@ IdentifyOutcome identifyInterface(HidBackend& backend, quint16 vendorId, quint16
     }
 
     if (device->write(HidReport::identifyRequest()) < 0) {
-        outcome.log.message = QStringLiteral("Invalid HID device\uFF01Write data to device fail: %1, device path: %2!")
-                                  .arg(device->errorText(), path);
+        outcome.log.message =
+            QStringLiteral("Invalid HID device\uFF01Write data to device fail: %1, device path: %2!")
+                .arg(device->errorText(), path);
         return outcome;
     }
 
     QByteArray reply;
-    const int n = readReport(*device, &reply, HidReport::IDENTIFY_REPLY_SIZE, HidReport::READ_TIMEOUT_MS, cancelled);
+    const int n =
+        readReport(*device, &reply, HidReport::IDENTIFY_REPLY_SIZE, HidReport::READ_TIMEOUT_MS, cancelled);
     if (n == 0 && cancelled && cancelled()) {
         outcome.cancelled = true;
         return outcome;
@@ -80,8 +82,8 @@ IdentifyOutcome identifyInterface(HidBackend& backend, quint16 vendorId, quint16
     return outcome;
 }
 
-DataExchangeOutcome exchangeDataReport(HidBackend& backend, const HIDDeviceInfo& info, const QByteArray& report,
-                                       const CancelCheck& cancelled)
+DataExchangeOutcome exchangeDataReport(HidBackend& backend, const HIDDeviceInfo& info,
+                                       const QByteArray& report, const CancelCheck& cancelled)
 {
     DataExchangeOutcome outcome;
     outcome.log.level = LOG_ERROR;
@@ -89,7 +91,8 @@ DataExchangeOutcome exchangeDataReport(HidBackend& backend, const HIDDeviceInfo&
     HidOpenError openError = HidOpenError::None;
     std::unique_ptr<HidDeviceHandle> device = backend.open(info.strDevicePath, &openError);
     if (!device) {
-        outcome.log.message = QStringLiteral("=== Open HID device fail, path: %1 ===").arg(info.strDevicePath);
+        outcome.log.message =
+            QStringLiteral("=== Open HID device fail, path: %1 ===").arg(info.strDevicePath);
         outcome.permissionDenied = openError == HidOpenError::PermissionDenied;
         return outcome;
     }
@@ -105,15 +108,17 @@ DataExchangeOutcome exchangeDataReport(HidBackend& backend, const HIDDeviceInfo&
         return outcome;
     }
     if (n <= 0) {
-        const QString reason = n < 0 ? device->errorText()
-                                     : QStringLiteral("no answer within %1 ms").arg(HidReport::READ_TIMEOUT_MS);
+        const QString reason = n < 0
+                                   ? device->errorText()
+                                   : QStringLiteral("no answer within %1 ms").arg(HidReport::READ_TIMEOUT_MS);
         outcome.log.message =
             QStringLiteral(">>> Send data to HID device fail. [%1]! <<<\n VID: %2, PID: %3, Device Path: %4!")
                 .arg(reason, info.strVID, info.strPID, info.strDevicePath);
     } else if (!HidReport::answerAccepted(answer)) {
         // An answer too short to carry the ack byte is a refusal too.
         outcome.log.message =
-            QStringLiteral(">>> Send data to HID device fail! reply error.<<<\n VID: %1, PID: %2, Device Path: %3!")
+            QStringLiteral(
+                ">>> Send data to HID device fail! reply error.<<<\n VID: %1, PID: %2, Device Path: %3!")
                 .arg(info.strVID, info.strPID, info.strDevicePath);
     } else {
         outcome.acknowledged = true;

@@ -114,11 +114,4 @@ bool answerAccepted(const QByteArray& answer)
     return answer.size() > ANSWER_ACK_OFFSET && answer.at(ANSWER_ACK_OFFSET) != 0;
 }
 
-int settingToInt(const QString& text)
-{
-    bool ok = false;
-    const int value = text.trimmed().toInt(&ok, 10);
-    return ok ? value : 0;
-}
-
 } // namespace HidReport

@@ -88,7 +88,4 @@ void putWord(QByteArray& report, int offset, int value);
 // too short to carry the byte counts as refused.
 bool answerAccepted(const QByteArray& answer);
 
-// A setting value as a decimal integer; anything else gives 0.
-int settingToInt(const QString& text);
-
 } // namespace HidReport

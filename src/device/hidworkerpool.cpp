@@ -49,7 +49,8 @@ bool HidJobContext::whileOwned(const std::function<void()>& action) const
 bool HidJobContext::sleep(int ms) const
 {
     std::unique_lock<std::mutex> lock(m_state->mutex);
-    m_state->wakeWorker.wait_for(lock, std::chrono::milliseconds(ms), [this] { return m_state->stopping.load(); });
+    m_state->wakeWorker.wait_for(lock, std::chrono::milliseconds(ms),
+                                 [this] { return m_state->stopping.load(); });
     return !m_state->stopping.load();
 }
 

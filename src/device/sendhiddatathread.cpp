@@ -8,8 +8,6 @@
 #include <QDeadlineTimer>
 #include <QMutexLocker>
 
-using HidReport::settingToInt;
-
 SendPassResult sendReportsOnce(HidBackend& backend, const HidReport::ReportInputs& inputs,
                                const HIDDeviceMap& devices, const std::function<quint8()>& currentItem,
                                const std::function<bool()>& cancelled)
@@ -45,14 +43,11 @@ SendHIDDataThread::SendHIDDataThread(std::shared_ptr<HidBackend> backend, std::f
         CircularDisplayTimer* rotation = CircularDisplayTimer::GetInstance();
         m_currentItem = [rotation] { return rotation->currentDisplayItem(); };
     }
-    const auto read = [](const QString& key, int def) {
-        return settingToInt(CommonTools::GetSettingValue(key, def).toString());
-    };
-    m_inputs.temperatureUnit = read(COMMON::KEY_TEMPERATURE_UNIT, 0);
-    m_inputs.cpuTemperatureAlarm = read(COMMON::KEY_CPU_TEMP_ALARM, 90);
-    m_inputs.gpuTemperatureAlarm = read(COMMON::KEY_GPU_TEMP_ALARM, 90);
-    m_inputs.usageRateAlarm = read(COMMON::KEY_USAGE_RATE_ALARM, 95);
-    m_inputs.fanRpmAlarm = read(COMMON::KEY_FAN_RPM_ALARM, 300);
+    m_inputs.temperatureUnit = CommonTools::GetSettingInt(COMMON::KEY_TEMPERATURE_UNIT);
+    m_inputs.cpuTemperatureAlarm = CommonTools::GetSettingInt(COMMON::KEY_CPU_TEMP_ALARM);
+    m_inputs.gpuTemperatureAlarm = CommonTools::GetSettingInt(COMMON::KEY_GPU_TEMP_ALARM);
+    m_inputs.usageRateAlarm = CommonTools::GetSettingInt(COMMON::KEY_USAGE_RATE_ALARM);
+    m_inputs.fanRpmAlarm = CommonTools::GetSettingInt(COMMON::KEY_FAN_RPM_ALARM);
 }
 
 SendHIDDataThread::~SendHIDDataThread()
@@ -104,8 +99,9 @@ void SendHIDDataThread::onSetHardwareData(COMMON::HardwareInfo hardwareInfo)
 
 void SendHIDDataThread::onSettingValueChanged(QString strSettingName, QString strSettingValue)
 {
+    // Junk or an out-of-range value reads as the key's default, as at start.
+    const int value = CommonTools::SettingValueToInt(strSettingName, strSettingValue);
     QMutexLocker locker(&m_mutex);
-    const int value = settingToInt(strSettingValue);
     if (strSettingName == COMMON::KEY_TEMPERATURE_UNIT)
         m_inputs.temperatureUnit = value;
     else if (strSettingName == COMMON::KEY_CPU_TEMP_ALARM)

@@ -34,7 +34,7 @@ public:
         int gpu = -1;
         int gpuUsage = -1;
         int fan = -1;
-        QByteArray raw; // the 64 report bytes
+        QByteArray raw;  // the 64 report bytes
         qint64 atMs = 0; // when it was read, on the clock of now()
     };
 

@@ -1,7 +1,7 @@
 #include "devicesimulator.h"
 
-#include "device/hidreport.h"
 #include "device/backends/virtualhidformat.h"
+#include "device/hidreport.h"
 
 #include <QDir>
 #include <QFile>

@@ -108,8 +108,8 @@ bool deviceChangeFromUdev(const UdevHidrawFields& fields, DeviceChangeEvent* eve
         return false;
     // DEVPATH ends in the node's own name; one that names another node is
     // not about this one.
-    if (!fields.devPath.isEmpty() && fields.devPath.mid(fields.devPath.lastIndexOf('/') + 1) !=
-                                         node.mid(node.lastIndexOf('/') + 1))
+    if (!fields.devPath.isEmpty() &&
+        fields.devPath.mid(fields.devPath.lastIndexOf('/') + 1) != node.mid(node.lastIndexOf('/') + 1))
         return false;
     result.path = QFile::decodeName(node);
 

@@ -221,13 +221,18 @@ void TestDeviceLink::misbehavingDeviceNeverHoldsBackAnother_data()
 {
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QString>("logged"); // what the faulty device's exchanges log
-    QTest::newRow("silent") << "silent" << "[no answer within 1000 ms]";
-    QTest::newRow("slow") << "slow:900" << "";
-    QTest::newRow("refusing") << "refuse" << "reply error";
-    QTest::newRow("dropping") << "drop" << "[Device disconnected]";
+    QTest::newRow("silent") << "silent"
+                            << "[no answer within 1000 ms]";
+    QTest::newRow("slow") << "slow:900"
+                          << "";
+    QTest::newRow("refusing") << "refuse"
+                              << "reply error";
+    QTest::newRow("dropping") << "drop"
+                              << "[Device disconnected]";
     // A write that never ends until the device's time-out, as a hidraw
     // write to a stalled endpoint.
-    QTest::newRow("stalled write") << "stall" << "";
+    QTest::newRow("stalled write") << "stall"
+                                   << "";
 }
 
 void TestDeviceLink::misbehavingDeviceNeverHoldsBackAnother()

@@ -7,14 +7,14 @@
 #include "ui/caboutdlg.h"
 #include "ui/mainwindow.h"
 
+#include "ui/csettingdlg.h"
 #include <QAbstractButton>
 #include <QCheckBox>
-#include <QSpinBox>
-#include "ui/csettingdlg.h"
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QSpinBox>
 #include <QTableWidget>
 #include <QTranslator>
 #include <QtTest>
@@ -70,7 +70,8 @@ QString field(MainWindow& window, const char* name)
     return edit ? edit->text() : QStringLiteral("<missing>");
 }
 
-COMMON::HardwareInfo record(const QString& cpu, const QString& gpu, const QString& fan, const QString& cpuUsage = {})
+COMMON::HardwareInfo record(const QString& cpu, const QString& gpu, const QString& fan,
+                            const QString& cpuUsage = {})
 {
     COMMON::HardwareInfo info;
     info.strCPUTemperature = cpu;
@@ -146,16 +147,41 @@ void TestMainWindow::readingsPanelShowsUnitsAndTranslations_data()
     QTest::addColumn<QString>("gpuField");
     QTest::addColumn<QString>("fanField");
 
-    QTest::newRow("celsius keeps the texts") << 0 << ":/eg_EN.qm" << "45.7" << "--" << "1200" << "45.7℃"
-                                             << "--℃" << "1200RPM";
-    QTest::newRow("fahrenheit of 45 and 48.8") << 1 << ":/eg_EN.qm" << "45" << "48.8" << "--" << "113℉"
-                                               << "118℉" << "--RPM";
-    QTest::newRow("fahrenheit of no reading") << 1 << ":/eg_EN.qm" << "--" << "0" << "0" << "--℉" << "32℉"
+    QTest::newRow("celsius keeps the texts") << 0 << ":/eg_EN.qm"
+                                             << "45.7"
+                                             << "--"
+                                             << "1200"
+                                             << "45.7℃"
+                                             << "--℃"
+                                             << "1200RPM";
+    QTest::newRow("fahrenheit of 45 and 48.8") << 1 << ":/eg_EN.qm"
+                                               << "45"
+                                               << "48.8"
+                                               << "--"
+                                               << "113℉"
+                                               << "118℉"
+                                               << "--RPM";
+    QTest::newRow("fahrenheit of no reading") << 1 << ":/eg_EN.qm"
+                                              << "--"
+                                              << "0"
+                                              << "0"
+                                              << "--℉"
+                                              << "32℉"
                                               << "0RPM";
-    QTest::newRow("traditional chinese fan unit") << 0 << ":/zh_TW.qm" << "40" << "50" << "1200" << "40℃"
-                                                  << "50℃" << "1200轉/分";
-    QTest::newRow("simplified chinese fan unit") << 0 << ":/zh_CN.qm" << "40" << "50" << "1200" << "40℃"
-                                                 << "50℃" << "1200转/分";
+    QTest::newRow("traditional chinese fan unit") << 0 << ":/zh_TW.qm"
+                                                  << "40"
+                                                  << "50"
+                                                  << "1200"
+                                                  << "40℃"
+                                                  << "50℃"
+                                                  << "1200轉/分";
+    QTest::newRow("simplified chinese fan unit") << 0 << ":/zh_CN.qm"
+                                                 << "40"
+                                                 << "50"
+                                                 << "1200"
+                                                 << "40℃"
+                                                 << "50℃"
+                                                 << "1200转/分";
 }
 
 void TestMainWindow::readingsPanelShowsUnitsAndTranslations()
@@ -186,7 +212,8 @@ void TestMainWindow::readingsPanelShowsUnitsAndTranslations()
         // A unit change shows at the next record.
         window.onSettingInfoChanged(COMMON::KEY_TEMPERATURE_UNIT, unit ? "0" : "1");
         window.onReadHardwareInfo(record("45", "45", fan));
-        QCOMPARE(field(window, "lineEdit_CPUTemperature"), unit ? QStringLiteral("45℃") : QStringLiteral("113℉"));
+        QCOMPARE(field(window, "lineEdit_CPUTemperature"),
+                 unit ? QStringLiteral("45℃") : QStringLiteral("113℉"));
     }
     QCoreApplication::removeTranslator(&translator);
 }
@@ -366,7 +393,8 @@ void TestMainWindow::settingsChangesReachRotationAndSender()
     QCOMPARE(CircularDisplayTimer::GetInstance()->interval(), 1000);
 
     // Only the CPU temperature left in the rotation, with a threshold it crosses.
-    for (const char* name : {"checkBox_displayCPUTemp", "checkBox_displayGPUTemp", "checkBox_displayFanSpeed"})
+    for (const char* name :
+         {"checkBox_displayCPUTemp", "checkBox_displayGPUTemp", "checkBox_displayFanSpeed"})
         settings->findChild<QCheckBox*>(name)->setChecked(true);
     settings->findChild<QCheckBox*>("checkBox_displayGPUTemp")->setChecked(false);
     settings->findChild<QCheckBox*>("checkBox_displayFanSpeed")->setChecked(false);

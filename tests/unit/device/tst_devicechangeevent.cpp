@@ -110,44 +110,46 @@ void TestDeviceChangeEvent::udevEvents_data()
     QTest::addColumn<uint>("product");
     QTest::addColumn<QString>("serial");
 
-    const QByteArray devPath = "/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/0003:2E3C:0A12.0004/hidraw/hidraw3";
+    const QByteArray devPath =
+        "/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/0003:2E3C:0A12.0004/hidraw/hidraw3";
     const int arrival = DeviceChangeEvent::Arrival;
     const int removal = DeviceChangeEvent::Removal;
-    QTest::newRow("add") << QByteArrayList{"add", "/dev/hidraw3", devPath, "hidraw", "0003:00002E3C:00000A12",
-                                           "4A0031000851"}
+    QTest::newRow("add") << QByteArrayList{"add",    "/dev/hidraw3",           devPath,
+                                           "hidraw", "0003:00002E3C:00000A12", "4A0031000851"}
                          << true << arrival << "/dev/hidraw3" << 0x2E3Cu << 0x0A12u << "4A0031000851";
-    QTest::newRow("add without serial") << QByteArrayList{"add", "/dev/hidraw3", devPath, "hidraw",
-                                                          "0003:00002E3C:00000A12", ""}
-                                        << true << arrival << "/dev/hidraw3" << 0x2E3Cu << 0x0A12u << "";
+    QTest::newRow("add without serial")
+        << QByteArrayList{"add", "/dev/hidraw3", devPath, "hidraw", "0003:00002E3C:00000A12", ""} << true
+        << arrival << "/dev/hidraw3" << 0x2E3Cu << 0x0A12u << "";
     QTest::newRow("ids from DEVPATH when HID_ID is missing")
-        << QByteArrayList{"add", "/dev/hidraw3", devPath, "hidraw", "", ""} << true << arrival << "/dev/hidraw3"
-        << 0x2E3Cu << 0x0A12u << "";
-    QTest::newRow("kernel's own DEVNAME form")
-        << QByteArrayList{"add", "hidraw3", devPath, "hidraw", "0003:00002E3C:00000A12", ""} << true << arrival
+        << QByteArrayList{"add", "/dev/hidraw3", devPath, "hidraw", "", ""} << true << arrival
         << "/dev/hidraw3" << 0x2E3Cu << 0x0A12u << "";
+    QTest::newRow("kernel's own DEVNAME form")
+        << QByteArrayList{"add", "hidraw3", devPath, "hidraw", "0003:00002E3C:00000A12", ""} << true
+        << arrival << "/dev/hidraw3" << 0x2E3Cu << 0x0A12u << "";
     QTest::newRow("remove without parent")
         << QByteArrayList{"remove", "/dev/hidraw3", devPath, "hidraw", "", ""} << true << removal
         << "/dev/hidraw3" << 0u << 0u << "";
     QTest::newRow("unreadable ids stay 0")
-        << QByteArrayList{"add", "/dev/hidraw3", "/devices/virtual/hidraw/hidraw3", "hidraw", "junk", ""} << true
-        << arrival << "/dev/hidraw3" << 0u << 0u << "";
+        << QByteArrayList{"add", "/dev/hidraw3", "/devices/virtual/hidraw/hidraw3", "hidraw", "junk", ""}
+        << true << arrival << "/dev/hidraw3" << 0u << 0u << "";
     QTest::newRow("control characters drop the serial")
         << QByteArrayList{"add", "/dev/hidraw3", devPath, "hidraw", "0003:00002E3C:00000A12", "a\x1b[2Jb"}
         << true << arrival << "/dev/hidraw3" << 0x2E3Cu << 0x0A12u << "";
     QTest::newRow("change is no arrival")
-        << QByteArrayList{"change", "/dev/hidraw3", devPath, "hidraw", "", ""} << false << 0 << "" << 0u << 0u << "";
+        << QByteArrayList{"change", "/dev/hidraw3", devPath, "hidraw", "", ""} << false << 0 << "" << 0u << 0u
+        << "";
     QTest::newRow("other subsystem")
-        << QByteArrayList{"add", "/dev/input/event5", "/devices/x/input/event5", "input", "", ""} << false << 0
-        << "" << 0u << 0u << "";
+        << QByteArrayList{"add", "/dev/input/event5", "/devices/x/input/event5", "input", "", ""} << false
+        << 0 << "" << 0u << 0u << "";
     QTest::newRow("DEVPATH of another node")
-        << QByteArrayList{"add", "/dev/hidraw3", "/devices/x/hidraw/hidraw4", "hidraw", "", ""} << false << 0 << ""
-        << 0u << 0u << "";
-    QTest::newRow("node outside /dev") << QByteArrayList{"add", "/tmp/hidraw3", "", "hidraw", "", ""} << false
-                                       << 0 << "" << 0u << 0u << "";
+        << QByteArrayList{"add", "/dev/hidraw3", "/devices/x/hidraw/hidraw4", "hidraw", "", ""} << false << 0
+        << "" << 0u << 0u << "";
+    QTest::newRow("node outside /dev")
+        << QByteArrayList{"add", "/tmp/hidraw3", "", "hidraw", "", ""} << false << 0 << "" << 0u << 0u << "";
     QTest::newRow("climbing out of /dev") << QByteArrayList{"add", "/dev/../etc/passwd", "", "hidraw", "", ""}
                                           << false << 0 << "" << 0u << 0u << "";
-    QTest::newRow("no DEVNAME") << QByteArrayList{"add", "", devPath, "hidraw", "", ""} << false << 0 << "" << 0u
-                                << 0u << "";
+    QTest::newRow("no DEVNAME") << QByteArrayList{"add", "", devPath, "hidraw", "", ""} << false << 0 << ""
+                                << 0u << 0u << "";
 }
 
 void TestDeviceChangeEvent::udevEvents()
@@ -237,10 +239,13 @@ void TestDeviceChangeEvent::hidapiErrorTexts_data()
 {
     QTest::addColumn<QString>("text"); // null: hid_error gave NULL
     QTest::addColumn<QString>("logged");
-    QTest::newRow("nothing recorded") << "Success" << "";
+    QTest::newRow("nothing recorded") << "Success"
+                                      << "";
     QTest::newRow("null") << QString() << "";
-    QTest::newRow("real error") << "Broken pipe" << "Broken pipe";
-    QTest::newRow("success only as a whole") << "Success: partial" << "Success: partial";
+    QTest::newRow("real error") << "Broken pipe"
+                                << "Broken pipe";
+    QTest::newRow("success only as a whole") << "Success: partial"
+                                             << "Success: partial";
 }
 
 void TestDeviceChangeEvent::hidapiErrorTexts()
