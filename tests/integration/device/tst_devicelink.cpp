@@ -1,4 +1,5 @@
 #include "device/backends/devicechangemonitor.h"
+#include "device/backends/virtualhidbackend.h"
 #include "device/hiddevicesmanager.h"
 #include "device/sendhiddatathread.h"
 #include "devsimdriver.h"
@@ -11,6 +12,10 @@
 #include <QtTest>
 
 #include <atomic>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 // Registry, sender and arrival/removal source against simulated devices.
 class TestDeviceLink : public QObject
@@ -33,6 +38,7 @@ private slots:
     void nothingIsSentBeforeFirstPositiveReading();
     void vanishingDeviceGivesErrorsNotACrash();
     void missingDeviceDirectoryFailsNotification();
+    void hostileEntriesInTheDeviceFolderAreSkippedWithoutBlocking();
 
 private:
     static COMMON::HardwareInfo reading(const QString& cpu, const QString& gpu, const QString& fan);
@@ -361,6 +367,41 @@ void TestDeviceLink::missingDeviceDirectoryFailsNotification()
     QVERIFY(finishIdentification(manager));
     QVERIFY(manager.devices().isEmpty());
     qunsetenv("VARNOKS_HID_BACKEND");
+}
+
+void TestDeviceLink::hostileEntriesInTheDeviceFolderAreSkippedWithoutBlocking()
+{
+    DevsimDriver sim;
+    QVERIFY(sim.start({QStringLiteral("good")}));
+    const QByteArray dir = QFile::encodeName(sim.directory());
+    // A socket whose info file is a FIFO: a plain open() of it would wait
+    // for a writer for ever.
+    const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET, 0);
+    QVERIFY(fd >= 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray fifoSocket = dir + "/fifo-info";
+    qstrncpy(address.sun_path, fifoSocket.constData(), sizeof(address.sun_path));
+    QCOMPARE(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
+    QCOMPARE(::listen(fd, 4), 0);
+    QCOMPARE(::mkfifo(dir + "/.fifo-info.info", 0600), 0);
+    // A FIFO, a folder and a link named like devices, each with a good info file.
+    QCOMPARE(::mkfifo(dir + "/fifo", 0600), 0);
+    QVERIFY(QDir().mkdir(sim.directory() + QStringLiteral("/folder")));
+    QCOMPARE(::symlink(dir + "/good", dir + "/link"), 0);
+    for (const char* name : {"fifo", "folder", "link"}) {
+        QFile info(sim.directory() + QStringLiteral("/.%1.info").arg(QLatin1String(name)));
+        QVERIFY(info.open(QIODevice::WriteOnly));
+        info.write("vid=2e3c\npid=a12\nserial=x\n");
+    }
+
+    VirtualHidBackend backend(sim.directory());
+    const QVector<HidEnumEntry> entries = backend.enumerate();
+    QCOMPARE(entries.size(), 1);
+    QCOMPARE(entries.first().path, sim.devicePath(QStringLiteral("good")));
+    HidOpenError error = HidOpenError::None;
+    QVERIFY(!backend.open(sim.devicePath(QStringLiteral("fifo")), &error));
+    ::close(fd);
 }
 
 QTEST_GUILESS_MAIN(TestDeviceLink)
