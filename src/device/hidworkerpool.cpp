@@ -17,8 +17,9 @@ struct HidJobContext::State
     const int maxThreads;
     const int idleExpiryMs;
 
-    std::mutex mutex; // guards everything below but `stopping`
-    std::condition_variable wakeWorker;
+    std::mutex mutex;                    // guards everything below but `stopping`
+    std::condition_variable wakeWorker;  // a job was queued, or shutdown
+    std::condition_variable wakeSleeper; // shutdown, for jobs in sleep()
     std::condition_variable jobDone;
     std::deque<HidWorkerPool::Job> queue;
     int threads = 0;
@@ -49,8 +50,8 @@ bool HidJobContext::whileOwned(const std::function<void()>& action) const
 bool HidJobContext::sleep(int ms) const
 {
     std::unique_lock<std::mutex> lock(m_state->mutex);
-    m_state->wakeWorker.wait_for(lock, std::chrono::milliseconds(ms),
-                                 [this] { return m_state->stopping.load(); });
+    m_state->wakeSleeper.wait_for(lock, std::chrono::milliseconds(ms),
+                                  [this] { return m_state->stopping.load(); });
     return !m_state->stopping.load();
 }
 
@@ -116,6 +117,7 @@ void HidWorkerPool::shutdown(int graceMs)
         if (!m_state->stopping.exchange(true))
             m_state->queue.clear();
         m_state->wakeWorker.notify_all();
+        m_state->wakeSleeper.notify_all();
         m_state->jobDone.wait_for(lock, std::chrono::milliseconds(qMax(0, graceMs)),
                                   [this] { return m_state->running == 0; });
     }
