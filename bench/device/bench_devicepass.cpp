@@ -2,10 +2,11 @@
 // write the data report, read the answer, close, for each device in turn.
 // The "per_device" counter is the time of one device's exchange.
 
+#include "device/backends/virtualhidbackend.h"
 #include "device/hiddevicesmanager.h"
 #include "device/sendhiddatathread.h"
-#include "device/virtualhidbackend.h"
 #include "devsimdriver.h"
+#include "registryroute.h"
 
 #include <QCoreApplication>
 
@@ -27,7 +28,7 @@ static void BM_SendPass(benchmark::State& state)
     auto backend = std::make_shared<VirtualHidBackend>(sim.directory());
     HIDDevicesManager manager(backend);
     manager.scanDevices();
-    if (manager.devices().size() != count) {
+    if (!finishIdentification(manager, 20000) || manager.devices().size() != count) {
         state.SkipWithError("not every simulated device was recognised");
         return;
     }

@@ -65,15 +65,13 @@ CircularDisplayTimer* CircularDisplayTimer::GetInstance()
 
 CircularDisplayTimer::CircularDisplayTimer(QObject* parent) : QObject(parent), m_pTimer(new QTimer(this))
 {
-    using HidReport::settingToInt;
-    m_nInterval =
-        intervalMs(settingToInt(CommonTools::GetSettingValue(COMMON::KEY_CHANGE_INTERVAL, 2).toString()));
+    m_nInterval = intervalMs(CommonTools::GetSettingInt(COMMON::KEY_CHANGE_INTERVAL));
     quint8 enabled = 0;
-    if (settingToInt(CommonTools::GetSettingValue(COMMON::KEY_DISPLAY_CPU_TEMP, 1).toString()) != 0)
+    if (CommonTools::GetSettingInt(COMMON::KEY_DISPLAY_CPU_TEMP) != 0)
         enabled |= HidReport::ITEM_CPU_TEMPERATURE;
-    if (settingToInt(CommonTools::GetSettingValue(COMMON::KEY_DISPLAY_GPU_TEMP, 1).toString()) != 0)
+    if (CommonTools::GetSettingInt(COMMON::KEY_DISPLAY_GPU_TEMP) != 0)
         enabled |= HidReport::ITEM_GPU_TEMPERATURE;
-    if (settingToInt(CommonTools::GetSettingValue(COMMON::KEY_DISPLAY_FAN_RPM, 1).toString()) != 0)
+    if (CommonTools::GetSettingInt(COMMON::KEY_DISPLAY_FAN_RPM) != 0)
         enabled |= HidReport::ITEM_FAN_RPM;
     store(0, enabled);
     connect(m_pTimer, &QTimer::timeout, this, &CircularDisplayTimer::onChangeData);

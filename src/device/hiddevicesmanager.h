@@ -1,42 +1,44 @@
 #pragma once
 
+#include "device/backends/hidbackend.h"
 #include "device/devicechangeevent.h"
-#include "device/hidbackend.h"
 #include "device/hiddeviceinfo.h"
+#include "device/hidworkerpool.h"
 
+#include <QHash>
+#include <QObject>
 #include <QString>
 #include <QtGlobal>
 
 #include <memory>
 
 class DeviceChangeMonitor;
-class QObject;
 
 // The recognised device interfaces: found by a full enumeration at start-up
 // and by arrival and removal events afterwards. A supported interface counts
-// once it answers the identification request. Every operation runs on the
-// GUI thread; the identification exchange waits at most
-// HidReport::READ_TIMEOUT_MS for the reply.
+// once it answers the identification request.
 //
-// How the main window drives it:
-//   DeviceChangeMonitor* monitor = m_hidManager.registerNotify(this);  // before the scan
-//   if (monitor)
-//       connect(monitor, &DeviceChangeMonitor::deviceChanged, this, [this](const DeviceChangeEvent& e) {
-//           const int before = m_hidManager.devices().size();
-//           m_hidManager.handleDeviceChange(e);
-//           if (m_hidManager.devices().size() != before)
-//               refreshDevices();
-//       });
-//   m_hidManager.scanDevices();
-//   refreshDevices();
-// An arrival that overwrites an existing entry changes no count and so
-// refreshes nothing.
-class HIDDevicesManager
+// The identification exchange runs on worker threads, never on the GUI
+// thread, several interfaces at once; its end comes back as an Identified
+// event (identificationFinished), which the owner hands to
+// handleDeviceChange like every other event of the route:
+//   connect(monitor, &DeviceChangeMonitor::deviceChanged, this, &MainWindow::onDeviceChange);
+//   connect(&registry, &HIDDevicesManager::identificationFinished, this, &MainWindow::onDeviceChange);
+//   void MainWindow::onDeviceChange(const DeviceChangeEvent& e) {
+//       const int before = registry.devices().size();
+//       registry.handleDeviceChange(e);
+//       if (registry.devices().size() != before)
+//           refreshDevices();
+//   }
+// Every public operation runs on the GUI thread.
+class HIDDevicesManager : public QObject
 {
+    Q_OBJECT
 public:
-    // Uses the backend chosen by VARNOKS_HID_BACKEND.
-    HIDDevicesManager();
-    explicit HIDDevicesManager(std::shared_ptr<HidBackend> backend);
+    explicit HIDDevicesManager(std::shared_ptr<HidBackend> backend, QObject* parent = nullptr);
+    // Gives up identifications still under way; never waits on a device
+    // for more than a short grace period.
+    ~HIDDevicesManager() override;
 
     // Sets up the arrival and removal source, owned by `pWindow`. Call it
     // before scanDevices so that nothing slips between the two. On failure
@@ -45,14 +47,18 @@ public:
     DeviceChangeMonitor* registerNotify(QObject* pWindow);
 
     // Start-up enumeration: every interface with a serial-number string is
-    // passed to recognize.
+    // passed to recognize, each path once.
     void scanDevices();
 
-    // Identification exchange with one interface; true when it was recorded.
+    // Starts the identification exchange with one interface. False when
+    // none starts: ids other than the supported pair, or a path that is
+    // already recorded or being identified.
     bool recognize(quint16 usVendorId, quint16 usProductId, const QString& strPath);
 
     // Arrival: recognize the interface. Removal: drop the entry with that
-    // path, if any. Returns false: the event is never consumed.
+    // path, if any, and forget an identification under way. Identified:
+    // record the interface if it answered and is still wanted. Returns
+    // false: the event is never consumed.
     bool handleDeviceChange(const DeviceChangeEvent& event);
 
 #ifdef Q_OS_WIN
@@ -65,12 +71,28 @@ public:
     {
         return m_mapDevices;
     }
-    std::shared_ptr<HidBackend> backend() const
+    // Identifications started and not yet handled back.
+    int identifying() const
     {
-        return m_pBackend;
+        return m_identifying.size();
     }
+    // Worker threads alive now (for diagnostics and benchmarks).
+    int workerThreads() const
+    {
+        return m_workers.threadCount();
+    }
+
+    // At most this many interfaces are identified at once.
+    static constexpr int MAX_WORKERS = 8;
+
+signals:
+    // The end of an identification exchange, for handleDeviceChange.
+    void identificationFinished(const DeviceChangeEvent& event);
 
 private:
     HIDDeviceMap m_mapDevices;
     std::shared_ptr<HidBackend> m_pBackend;
+    QHash<QString, quint64> m_identifying; // key -> exchange number
+    quint64 m_nextExchange = 1;
+    HidWorkerPool m_workers;
 };

@@ -114,33 +114,4 @@ bool answerAccepted(const QByteArray& answer)
     return answer.size() > ANSWER_ACK_OFFSET && answer.at(ANSWER_ACK_OFFSET) != 0;
 }
 
-int readingToInt(const QString& text)
-{
-    bool ok = false;
-    const double value = text.trimmed().toDouble(&ok);
-    if (!ok || !std::isfinite(value))
-        return 0;
-    const double truncated = std::trunc(value);
-    // Sensor texts are hostile like any input: clamp instead of overflowing.
-    if (truncated >= double(std::numeric_limits<int>::max()))
-        return std::numeric_limits<int>::max();
-    if (truncated <= double(std::numeric_limits<int>::min()))
-        return std::numeric_limits<int>::min();
-    return int(truncated);
-}
-
-int fanReadingToInt(const QString& text)
-{
-    if (text == COMMON::EMPTY_VALUE_TEXT)
-        return -1;
-    return readingToInt(text);
-}
-
-int settingToInt(const QString& text)
-{
-    bool ok = false;
-    const int value = text.trimmed().toInt(&ok, 10);
-    return ok ? value : 0;
-}
-
 } // namespace HidReport

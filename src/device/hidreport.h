@@ -88,12 +88,4 @@ void putWord(QByteArray& report, int offset, int value);
 // too short to carry the byte counts as refused.
 bool answerAccepted(const QByteArray& answer);
 
-// A reading text ("45.7", "--", "") as a whole number, truncated toward
-// zero; anything that is not a finite number gives 0.
-int readingToInt(const QString& text);
-// The fan reading: "--" gives -1, otherwise as readingToInt.
-int fanReadingToInt(const QString& text);
-// A setting value as a decimal integer; anything else gives 0.
-int settingToInt(const QString& text);
-
 } // namespace HidReport

@@ -2,22 +2,11 @@
 
 #include "app/common.h"
 #include "app/commontools.h"
-#include "app/rslogger.h"
 #include "device/circulardisplaytimer.h"
+#include "device/hidexchange.h"
 
 #include <QDeadlineTimer>
 #include <QMutexLocker>
-
-using HidReport::settingToInt;
-
-namespace {
-const char* const SEND_SOURCE = "SendHIDDataThread::sendDataToHIDDevice";
-
-void logSendError(const QString& message)
-{
-    RSLogger::GetInstance()->WriteLog(LOG_ERROR, message, SEND_SOURCE);
-}
-} // namespace
 
 SendPassResult sendReportsOnce(HidBackend& backend, const HidReport::ReportInputs& inputs,
                                const HIDDeviceMap& devices, const std::function<quint8()>& currentItem,
@@ -27,67 +16,38 @@ SendPassResult sendReportsOnce(HidBackend& backend, const HidReport::ReportInput
     for (auto it = devices.cbegin(); it != devices.cend(); ++it) {
         if (cancelled && cancelled())
             break;
-        const HIDDeviceInfo& info = it.value();
-        HidOpenError openError = HidOpenError::None;
-        std::unique_ptr<HidDeviceHandle> device = backend.open(info.strDevicePath, &openError);
-        if (!device) {
-            logSendError(QStringLiteral("=== Open HID device fail, path: %1 ===").arg(info.strDevicePath));
-            if (openError == HidOpenError::PermissionDenied)
-                warnPermissionDeniedOnce(info.strDevicePath, SEND_SOURCE);
-            continue;
-        }
-        ++result.nOpened;
-
         // Read afresh per device: the rotation may move during a pass.
         const quint8 item = currentItem ? currentItem() : 0;
-        if (device->write(HidReport::encodeDataReport(item, inputs)) < 0)
-            continue; // closed by the handle; tried again next pass
-
-        QByteArray answer;
-        const int n = device->read(&answer, HidReport::ANSWER_SIZE, HidReport::READ_TIMEOUT_MS);
-        if (n <= 0) {
-            const QString reason =
-                n < 0 ? device->errorText()
-                      : QStringLiteral("no answer within %1 ms").arg(HidReport::READ_TIMEOUT_MS);
-            logSendError(QStringLiteral(">>> Send data to HID device fail. [%1]! <<<\n VID: %2, PID: %3, "
-                                        "Device Path: %4!")
-                             .arg(reason, info.strVID, info.strPID, info.strDevicePath));
-        } else if (!HidReport::answerAccepted(answer)) {
-            // An answer too short to carry the ack byte is a refusal too.
-            logSendError(
-                QStringLiteral(">>> Send data to HID device fail! reply error.<<<\n VID: %1, PID: %2, "
-                               "Device Path: %3!")
-                    .arg(info.strVID, info.strPID, info.strDevicePath));
-        } else {
-            ++result.nAcknowledged;
-        }
+        const DataExchangeOutcome outcome =
+            exchangeDataReport(backend, it.value(), HidReport::encodeDataReport(item, inputs));
+        writeLogLine(outcome.log, outcome.permissionDenied, it.value().strDevicePath);
+        result.nOpened += outcome.opened ? 1 : 0;
+        result.nAcknowledged += outcome.acknowledged ? 1 : 0;
     }
     return result;
 }
 
-SendHIDDataThread::SendHIDDataThread(QObject* parent)
-    : SendHIDDataThread(createHidBackend(), std::function<quint8()>(), parent)
+SendHIDDataThread::SendHIDDataThread(std::shared_ptr<HidBackend> backend, QObject* parent)
+    : SendHIDDataThread(std::move(backend), std::function<quint8()>(), parent)
 {
 }
 
 SendHIDDataThread::SendHIDDataThread(std::shared_ptr<HidBackend> backend, std::function<quint8()> currentItem,
                                      QObject* parent)
-    : QThread(parent), m_pBackend(std::move(backend)), m_currentItem(std::move(currentItem))
+    : QThread(parent), m_pBackend(std::move(backend)), m_currentItem(std::move(currentItem)),
+      m_workers(MAX_WORKERS)
 {
     if (!m_currentItem) {
         // Resolved here, on the GUI thread, so the rotation (and its timer)
-        // is never created by the worker thread.
+        // is never created by the sender's thread.
         CircularDisplayTimer* rotation = CircularDisplayTimer::GetInstance();
         m_currentItem = [rotation] { return rotation->currentDisplayItem(); };
     }
-    const auto read = [](const QString& key, int def) {
-        return settingToInt(CommonTools::GetSettingValue(key, def).toString());
-    };
-    m_nTemperatureUnit = read(COMMON::KEY_TEMPERATURE_UNIT, 0);
-    m_nCPUTemperatureAlarm = read(COMMON::KEY_CPU_TEMP_ALARM, 90);
-    m_nGPUTemperatureAlarm = read(COMMON::KEY_GPU_TEMP_ALARM, 90);
-    m_nUsageRateAlarm = read(COMMON::KEY_USAGE_RATE_ALARM, 95);
-    m_nFanRpmAlarm = read(COMMON::KEY_FAN_RPM_ALARM, 300);
+    m_inputs.temperatureUnit = CommonTools::GetSettingInt(COMMON::KEY_TEMPERATURE_UNIT);
+    m_inputs.cpuTemperatureAlarm = CommonTools::GetSettingInt(COMMON::KEY_CPU_TEMP_ALARM);
+    m_inputs.gpuTemperatureAlarm = CommonTools::GetSettingInt(COMMON::KEY_GPU_TEMP_ALARM);
+    m_inputs.usageRateAlarm = CommonTools::GetSettingInt(COMMON::KEY_USAGE_RATE_ALARM);
+    m_inputs.fanRpmAlarm = CommonTools::GetSettingInt(COMMON::KEY_FAN_RPM_ALARM);
 }
 
 SendHIDDataThread::~SendHIDDataThread()
@@ -100,7 +60,9 @@ SendHIDDataThread::~SendHIDDataThread()
         requestInterruption();
         m_waitCondition.wakeAll();
     }
+    // The loop itself never waits on a device, so this ends at once.
     wait();
+    m_workers.shutdown();
 }
 
 void SendHIDDataThread::setDevices(const HIDDeviceMap& mapDevices)
@@ -125,30 +87,31 @@ void SendHIDDataThread::resumeSending()
 void SendHIDDataThread::onSetHardwareData(COMMON::HardwareInfo hardwareInfo)
 {
     QMutexLocker locker(&m_mutex);
-    m_nCPUTemperature = HidReport::readingToInt(hardwareInfo.strCPUTemperature);
-    m_nCPUUsage = HidReport::readingToInt(hardwareInfo.strCPUUsageRate);
-    m_nGPUTemperature = HidReport::readingToInt(hardwareInfo.strGPUTemperature);
-    m_nGPUUsage = HidReport::readingToInt(hardwareInfo.strGPUUsageRate);
-    m_nFanRpm = HidReport::fanReadingToInt(hardwareInfo.strFanRpm);
+    m_inputs.cpuTemperature = COMMON::readingToInt(hardwareInfo.strCPUTemperature);
+    m_inputs.cpuUsage = COMMON::readingToInt(hardwareInfo.strCPUUsageRate);
+    m_inputs.gpuTemperature = COMMON::readingToInt(hardwareInfo.strGPUTemperature);
+    m_inputs.gpuUsage = COMMON::readingToInt(hardwareInfo.strGPUUsageRate);
+    m_inputs.fanRpm = COMMON::fanReadingToInt(hardwareInfo.strFanRpm);
     // 64-bit sum: readings are clamped ints and must not overflow here.
-    if (!m_bDataReceived && qint64(m_nCPUTemperature) + m_nGPUTemperature + m_nFanRpm > 0)
+    if (!m_bDataReceived && qint64(m_inputs.cpuTemperature) + m_inputs.gpuTemperature + m_inputs.fanRpm > 0)
         m_bDataReceived = true;
 }
 
 void SendHIDDataThread::onSettingValueChanged(QString strSettingName, QString strSettingValue)
 {
+    // Junk or an out-of-range value reads as the key's default, as at start.
+    const int value = CommonTools::SettingValueToInt(strSettingName, strSettingValue);
     QMutexLocker locker(&m_mutex);
-    const int value = settingToInt(strSettingValue);
     if (strSettingName == COMMON::KEY_TEMPERATURE_UNIT)
-        m_nTemperatureUnit = value;
+        m_inputs.temperatureUnit = value;
     else if (strSettingName == COMMON::KEY_CPU_TEMP_ALARM)
-        m_nCPUTemperatureAlarm = value;
+        m_inputs.cpuTemperatureAlarm = value;
     else if (strSettingName == COMMON::KEY_GPU_TEMP_ALARM)
-        m_nGPUTemperatureAlarm = value;
+        m_inputs.gpuTemperatureAlarm = value;
     else if (strSettingName == COMMON::KEY_USAGE_RATE_ALARM)
-        m_nUsageRateAlarm = value;
+        m_inputs.usageRateAlarm = value;
     else if (strSettingName == COMMON::KEY_FAN_RPM_ALARM)
-        m_nFanRpmAlarm = value;
+        m_inputs.fanRpmAlarm = value;
 }
 
 void SendHIDDataThread::run()
@@ -182,20 +145,31 @@ void SendHIDDataThread::sendDataToHIDDevice()
     {
         QMutexLocker locker(&m_mutex);
         dataReceived = m_bDataReceived;
-        inputs.temperatureUnit = m_nTemperatureUnit;
-        inputs.cpuTemperatureAlarm = m_nCPUTemperatureAlarm;
-        inputs.gpuTemperatureAlarm = m_nGPUTemperatureAlarm;
-        inputs.usageRateAlarm = m_nUsageRateAlarm;
-        inputs.fanRpmAlarm = m_nFanRpmAlarm;
-        inputs.cpuTemperature = m_nCPUTemperature;
-        inputs.cpuUsage = m_nCPUUsage;
-        inputs.gpuTemperature = m_nGPUTemperature;
-        inputs.gpuUsage = m_nGPUUsage;
-        inputs.fanRpm = m_nFanRpm;
+        inputs = m_inputs;
         devices = m_mapDevices;
     }
     if (!dataReceived || devices.isEmpty() || !m_pBackend)
         return;
-    sendReportsOnce(*m_pBackend, inputs, devices, m_currentItem,
-                    [this] { return isInterruptionRequested(); });
+
+    for (auto it = devices.cbegin(); it != devices.cend(); ++it) {
+        if (isInterruptionRequested())
+            break;
+        const HIDDeviceInfo info = it.value();
+        // Still busy with its last report, or being identified: this period
+        // goes without, rather than two exchanges on one path.
+        auto claim = std::make_shared<HidPathClaim>(m_pBackend, info.strDevicePath);
+        if (!claim->isHeld())
+            continue;
+        // Read afresh per device: the rotation may move during a pass.
+        const QByteArray report = HidReport::encodeDataReport(m_currentItem(), inputs);
+        std::shared_ptr<HidBackend> backend = m_pBackend;
+        m_workers.submit([backend, info, report, claim](const HidJobContext& context) {
+            const DataExchangeOutcome outcome =
+                exchangeDataReport(*backend, info, report, [&context] { return context.cancelled(); });
+            claim->release();
+            if (!outcome.cancelled)
+                context.whileOwned(
+                    [&] { writeLogLine(outcome.log, outcome.permissionDenied, info.strDevicePath); });
+        });
+    }
 }

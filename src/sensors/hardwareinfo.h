@@ -18,3 +18,13 @@ struct HardwareInfo
 };
 
 } // namespace COMMON
+
+namespace COMMON {
+
+// A reading text ("45.7", "--", "") as a whole number, truncated toward
+// zero; anything that is not a finite number gives 0.
+int readingToInt(const QString& text);
+// The fan reading: "--" (no reading) gives -1, otherwise as readingToInt.
+int fanReadingToInt(const QString& text);
+
+} // namespace COMMON

@@ -3,9 +3,8 @@
 #include "app/common.h"
 #include "app/commontools.h"
 #include "app/rslogger.h"
+#include "device/backends/devicechangemonitor.h"
 #include "device/circulardisplaytimer.h"
-#include "device/devicechangemonitor.h"
-#include "device/hidreport.h"
 #include "device/sendhiddatathread.h"
 #include "sensors/hardwareinforeader.h"
 #include "ui/caboutdlg.h"
@@ -19,7 +18,9 @@
 #include <QMessageBox>
 #include <QTimer>
 
-MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWindow)
+MainWindow::MainWindow(QWidget* parent)
+    : QMainWindow(parent), ui(new Ui::MainWindow), m_pHidBackend(createHidBackend()),
+      m_hidDevicesManager(m_pHidBackend)
 {
     ui->setupUi(this);
 
@@ -43,15 +44,19 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
 
     CircularDisplayTimer::GetInstance()->start();
 
-    m_pSendHIDDataThread = new SendHIDDataThread(this);
+    m_pSendHIDDataThread = new SendHIDDataThread(m_pHidBackend, this);
     connect(reader, SIGNAL(signalsGetHardwareInfo(COMMON::HardwareInfo)), m_pSendHIDDataThread,
             SLOT(onSetHardwareData(COMMON::HardwareInfo)));
     m_pSendHIDDataThread->start(QThread::InheritPriority);
     m_pSendHIDDataThread->pauseSending();
 
     // The monitor is enabled before the scan, so nothing slips between them.
+    // Identification runs off this thread; each result comes back through
+    // onDeviceChange like an arrival does.
     if (DeviceChangeMonitor* monitor = m_hidDevicesManager.registerNotify(this))
         connect(monitor, &DeviceChangeMonitor::deviceChanged, this, &MainWindow::onDeviceChange);
+    connect(&m_hidDevicesManager, &HIDDevicesManager::identificationFinished, this,
+            &MainWindow::onDeviceChange);
     m_hidDevicesManager.scanDevices();
     refreshDevices();
 
@@ -143,7 +148,7 @@ void MainWindow::onTrayAvailabilityCheck()
 void MainWindow::onReadHardwareInfo(COMMON::HardwareInfo hardwareInfo)
 {
     // The same whole numbers the report sender sends.
-    using HidReport::readingToInt;
+    using COMMON::readingToInt;
     m_nCPUTemperature = readingToInt(hardwareInfo.strCPUTemperature);
     m_nCPUUsageRate = readingToInt(hardwareInfo.strCPUUsageRate);
     m_nGPUTemperature = readingToInt(hardwareInfo.strGPUTemperature);

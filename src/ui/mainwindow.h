@@ -73,6 +73,8 @@ private:
     int m_nFanRpm = 0;
     int m_nTemperatureUnit = 0;
     SendHIDDataThread* m_pSendHIDDataThread = nullptr;
+    // The one HID backend, shared by the registry and the report sender.
+    std::shared_ptr<HidBackend> m_pHidBackend;
     HIDDevicesManager m_hidDevicesManager;
     QTimer* m_pTrayWaitTimer = nullptr;
 };

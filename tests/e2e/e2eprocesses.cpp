@@ -13,14 +13,6 @@
 
 namespace {
 
-QElapsedTimer& sharedClock()
-{
-    static QElapsedTimer timer;
-    if (!timer.isValid())
-        timer.start();
-    return timer;
-}
-
 bool sendSignal(QProcess& process, int signal)
 {
     const qint64 pid = process.processId();
@@ -31,7 +23,7 @@ bool sendSignal(QProcess& process, int signal)
 
 qint64 e2eNow()
 {
-    return sharedClock().elapsed();
+    return DevsimDriver::now();
 }
 
 bool e2eWaitFor(const std::function<bool()>& condition, int timeoutMs)
@@ -46,129 +38,27 @@ bool e2eWaitFor(const std::function<bool()>& condition, int timeoutMs)
     return true;
 }
 
+QList<QStringList> e2ePasses(const QList<SeenReport>& reports)
+{
+    QList<QStringList> passes;
+    qint64 last = -1000;
+    for (const SeenReport& report : reports) {
+        if (passes.isEmpty() || report.atMs - last > 200)
+            passes.append(QStringList());
+        passes.last().append(report.device);
+        last = report.atMs;
+    }
+    for (QStringList& pass : passes)
+        pass.sort();
+    return passes;
+}
+
 QString e2eBinPath(const QString& name)
 {
     QString dir = qEnvironmentVariable("VARNOKS_BIN_DIR");
     if (dir.isEmpty())
         dir = QCoreApplication::applicationDirPath();
     return QDir(dir).filePath(name);
-}
-
-// ---------------------------------------------------------------- Devsim
-
-Devsim::Devsim()
-{
-    connect(&m_process, &QProcess::readyReadStandardOutput, this, &Devsim::collect);
-    connect(&m_process, &QProcess::readyReadStandardError, this,
-            [this] { m_stderr.append(m_process.readAllStandardError()); });
-}
-
-Devsim::~Devsim()
-{
-    if (m_process.state() != QProcess::NotRunning) {
-        m_process.closeWriteChannel();
-        if (!m_process.waitForFinished(3000)) {
-            m_process.kill();
-            m_process.waitForFinished(3000);
-        }
-    }
-}
-
-bool Devsim::available()
-{
-    return QFileInfo(e2eBinPath(QStringLiteral("varnoks-devsim"))).isExecutable();
-}
-
-bool Devsim::start(const QStringList& devices)
-{
-    if (!m_dir.isValid())
-        return false;
-    QStringList arguments{QStringLiteral("--dir"), m_dir.path()};
-    arguments << devices;
-    m_process.start(e2eBinPath(QStringLiteral("varnoks-devsim")), arguments);
-    if (!m_process.waitForStarted(5000))
-        return false;
-    // Every device given is plugged at start; wait for its socket.
-    return e2eWaitFor(
-        [&] {
-            for (const QString& spec : devices) {
-                if (!QFileInfo::exists(socketPath(spec.section(QLatin1Char(','), 0, 0))))
-                    return false;
-            }
-            return true;
-        },
-        5000);
-}
-
-bool Devsim::terminate()
-{
-    if (m_process.state() == QProcess::NotRunning)
-        return false;
-    sendSignal(m_process, SIGTERM);
-    if (!m_process.waitForFinished(5000))
-        return false;
-    collect();
-    return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
-}
-
-void Devsim::command(const QString& line)
-{
-    m_process.write(line.toUtf8() + '\n');
-    m_process.waitForBytesWritten(1000);
-}
-
-bool Devsim::plug(const QString& name)
-{
-    command(QStringLiteral("plug ") + name);
-    return e2eWaitFor([&] { return QFileInfo::exists(socketPath(name)); }, 3000);
-}
-
-bool Devsim::unplug(const QString& name)
-{
-    command(QStringLiteral("unplug ") + name);
-    return e2eWaitFor([&] { return !QFileInfo::exists(socketPath(name)); }, 3000);
-}
-
-void Devsim::collect()
-{
-    const qint64 now = e2eNow();
-    m_partial.append(m_process.readAllStandardOutput());
-    int newline;
-    while ((newline = m_partial.indexOf('\n')) >= 0) {
-        const QString line = QString::fromUtf8(m_partial.left(newline));
-        m_partial.remove(0, newline + 1);
-        SeenReport report;
-        if (DevsimDriver::parseReport(line, &report)) {
-            report.atMs = now;
-            m_reports.append(report);
-        } else if (line.endsWith(QLatin1String(" identify"))) {
-            m_identified.append(qMakePair(now, line.section(QLatin1Char(' '), 0, 0)));
-        }
-    }
-}
-
-QList<SeenReport> Devsim::reports(const QString& device) const
-{
-    return reportsSince(0, device);
-}
-
-QList<SeenReport> Devsim::reportsSince(qint64 sinceMs, const QString& device) const
-{
-    QList<SeenReport> result;
-    for (const SeenReport& report : m_reports) {
-        if (report.atMs >= sinceMs && (device.isEmpty() || report.device == device))
-            result.append(report);
-    }
-    return result;
-}
-
-qint64 Devsim::identifiedAt(const QString& name, qint64 sinceMs) const
-{
-    for (const auto& entry : m_identified) {
-        if (entry.second == name && entry.first >= sinceMs)
-            return entry.first;
-    }
-    return -1;
 }
 
 // ----------------------------------------------------------------- Pilot

@@ -22,51 +22,14 @@ bool e2eWaitFor(const std::function<bool()>& condition, int timeoutMs);
 
 QString e2eBinPath(const QString& name);
 
-// One data report as the simulator printed it, stamped when it was read.
-struct SeenReport : DevsimDriver::Report
-{
-    qint64 atMs = 0;
-};
+// The device simulator is the tests' one launcher, DevsimDriver; its
+// reports carry the time they were read on e2eNow()'s clock.
+using SeenReport = DevsimDriver::Report;
 
-// varnoks-devsim with its devices in a temporary folder. Lines are read as
-// they come while the event loop runs.
-class Devsim : public QObject
-{
-    Q_OBJECT
-public:
-    Devsim();
-    ~Devsim() override;
-
-    static bool available();
-
-    bool start(const QStringList& devices);
-    // SIGTERM and wait for its exit; true when it exited with 0.
-    bool terminate();
-
-    QString directory() const { return m_dir.path(); }
-    QString socketPath(const QString& name) const { return m_dir.path() + QLatin1Char('/') + name; }
-
-    void command(const QString& line);
-    // plug/unplug and wait until the socket appeared or went.
-    bool plug(const QString& name);
-    bool unplug(const QString& name);
-
-    QList<SeenReport> reports(const QString& device = QString()) const;
-    QList<SeenReport> reportsSince(qint64 sinceMs, const QString& device = QString()) const;
-    // Time of the first identification request of the device, -1 if none.
-    qint64 identifiedAt(const QString& name, qint64 sinceMs = 0) const;
-    QString errorOutput() const { return QString::fromLocal8Bit(m_stderr); }
-
-private:
-    void collect();
-
-    QTemporaryDir m_dir;
-    QProcess m_process;
-    QByteArray m_partial;
-    QByteArray m_stderr;
-    QList<SeenReport> m_reports;
-    QList<QPair<qint64, QString>> m_identified;
-};
+// The reports grouped into passes of the sender: the devices of one pass are
+// served side by side within milliseconds, passes are 500 ms apart. Each
+// pass is the sorted list of the devices it reached.
+QList<QStringList> e2ePasses(const QList<SeenReport>& reports);
 
 // varnoks-pilot on the offscreen platform with its own XDG folders, run log
 // folder, simulated sensors and virtual HID devices.

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QTest>
@@ -104,12 +105,27 @@ bool DevsimDriver::plug(const QString& name)
     return waitFor([&] { return QFileInfo::exists(devicePath(name)); });
 }
 
+bool DevsimDriver::available()
+{
+    return QFileInfo(TestEnv::binPath(QStringLiteral("varnoks-devsim"))).isExecutable();
+}
+
+qint64 DevsimDriver::now()
+{
+    static QElapsedTimer clock;
+    if (!clock.isValid())
+        clock.start();
+    return clock.elapsed();
+}
+
 void DevsimDriver::collect()
 {
+    const qint64 at = now();
     m_partial += m_process.readAllStandardOutput();
     int newline;
     while ((newline = m_partial.indexOf('\n')) >= 0) {
         m_lines.append(QString::fromUtf8(m_partial.left(newline)));
+        m_lineTimes.append(at);
         m_partial.remove(0, newline + 1);
     }
 }
@@ -130,16 +146,25 @@ void DevsimDriver::clearLines()
 {
     collect();
     m_lines.clear();
+    m_lineTimes.clear();
 }
 
 QList<DevsimDriver::Report> DevsimDriver::reports(const QString& name)
 {
+    return reportsSince(0, name);
+}
+
+QList<DevsimDriver::Report> DevsimDriver::reportsSince(qint64 sinceMs, const QString& name)
+{
+    collect();
     QList<Report> result;
-    const QStringList all = lines();
-    for (const QString& line : all) {
+    for (int i = 0; i < m_lines.size(); ++i) {
         Report report;
-        if (parseReport(line, &report) && (name.isEmpty() || report.device == name))
+        if (m_lineTimes.at(i) >= sinceMs && parseReport(m_lines.at(i), &report) &&
+            (name.isEmpty() || report.device == name)) {
+            report.atMs = m_lineTimes.at(i);
             result.append(report);
+        }
     }
     return result;
 }
@@ -147,6 +172,17 @@ QList<DevsimDriver::Report> DevsimDriver::reports(const QString& name)
 int DevsimDriver::identifyCount(const QString& name)
 {
     return lines().count(name + QStringLiteral(" identify"));
+}
+
+qint64 DevsimDriver::identifiedAt(const QString& name, qint64 sinceMs)
+{
+    collect();
+    const QString line = name + QStringLiteral(" identify");
+    for (int i = 0; i < m_lines.size(); ++i) {
+        if (m_lineTimes.at(i) >= sinceMs && m_lines.at(i) == line)
+            return m_lineTimes.at(i);
+    }
+    return -1;
 }
 
 bool DevsimDriver::waitFor(const std::function<bool()>& condition, int timeoutMs)

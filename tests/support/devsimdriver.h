@@ -34,7 +34,8 @@ public:
         int gpu = -1;
         int gpuUsage = -1;
         int fan = -1;
-        QByteArray raw; // the 64 report bytes
+        QByteArray raw;  // the 64 report bytes
+        qint64 atMs = 0; // when it was read, on the clock of now()
     };
 
     DevsimDriver();
@@ -50,6 +51,10 @@ public:
     // Sends SIGTERM and waits for exit 0.
     bool terminate(int timeoutMs = 5000);
     bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
+    // Whether the build has the simulator at all.
+    static bool available();
+    // Milliseconds on one monotonic clock shared by every helper of a test.
+    static qint64 now();
 
     QString directory() const { return m_dir.path(); }
     QString backendSpec() const { return QStringLiteral("virtual:") + directory(); }
@@ -71,7 +76,12 @@ public:
     QStringList lines();
     QString errorOutput();
     QList<Report> reports(const QString& name = QString());
+    // Reports read at or after sinceMs (see now()).
+    QList<Report> reportsSince(qint64 sinceMs, const QString& name = QString());
     int identifyCount(const QString& name);
+    // When the first identification request of the device at or after
+    // sinceMs was read; -1 if none.
+    qint64 identifiedAt(const QString& name, qint64 sinceMs = 0);
     void clearLines();
 
     // Run the event loop until the condition holds; false after the time-out.
@@ -86,6 +96,7 @@ private:
     QTemporaryDir m_dir;
     QProcess m_process;
     QStringList m_lines;
+    QList<qint64> m_lineTimes; // when each line was read
     QByteArray m_partial;
     QByteArray m_stderr;
     bool m_exported = false;

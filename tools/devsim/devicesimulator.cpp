@@ -1,7 +1,7 @@
 #include "devicesimulator.h"
 
+#include "device/backends/virtualhidformat.h"
 #include "device/hidreport.h"
-#include "device/virtualhidformat.h"
 
 #include <QDir>
 #include <QFile>
@@ -98,6 +98,10 @@ bool DeviceFault::parse(const QString& text, DeviceFault* fault)
         result.kind = Short;
     else if (text == QLatin1String("drop"))
         result.kind = Drop;
+    else if (text == QLatin1String("mute"))
+        result.kind = Mute;
+    else if (text == QLatin1String("stall"))
+        result.kind = Stall;
     else if (text.startsWith(QLatin1String("slow:"))) {
         bool ok = false;
         const int ms = text.mid(5).toInt(&ok, 10);
@@ -341,6 +345,7 @@ void DeviceSimulator::acceptConnections(const QString& name)
         connection.notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
         connect(connection.notifier, &QSocketNotifier::activated, this,
                 [this, name, id] { readConnection(name, id); });
+        connection.notifier->setEnabled(it->device.fault.kind != DeviceFault::Stall);
         it->connections.insert(id, connection);
     }
 }
@@ -415,6 +420,10 @@ void DeviceSimulator::handleMessage(Served& served, quint64 id, const QByteArray
     switch (device.fault.kind) {
     case DeviceFault::Silent:
         return;
+    case DeviceFault::Mute:
+        if (reportId != HidReport::IDENTIFY_REQUEST_ID)
+            return;
+        break;
     case DeviceFault::Drop:
         closeConnection(served, id);
         return;
@@ -441,6 +450,17 @@ void DeviceSimulator::answer(const QString& name, quint64 id, const QByteArray& 
     ::send(fd, reply.constData(), size_t(reply.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
 }
 
+void DeviceSimulator::applyStall(Served& served)
+{
+    // A stalled device leaves what is written to it unread, so the writer's
+    // report is never taken off its socket.
+    const bool reading = served.device.fault.kind != DeviceFault::Stall;
+    for (const Connection& connection : qAsConst(served.connections)) {
+        if (connection.notifier)
+            connection.notifier->setEnabled(reading);
+    }
+}
+
 void DeviceSimulator::command(const QString& line)
 {
     const QStringList words = line.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
@@ -463,6 +483,7 @@ void DeviceSimulator::command(const QString& line)
     } else if (verb == QLatin1String("fault") && words.size() == 3) {
         if (!DeviceFault::parse(words.at(2), &served.device.fault))
             printErr(QStringLiteral("unknown fault: %1").arg(words.at(2).left(50)));
+        applyStall(served);
     } else {
         printErr(QStringLiteral("unknown command: %1").arg(line.left(200)));
     }

@@ -22,11 +22,14 @@ struct DeviceFault
         Short,   // 2-byte answers
         Drop,    // connection closed after reading
         Slow,    // answers after `delayMs`
+        Mute,    // answers the identification, then nothing else
+        Stall,   // reads nothing: a writer waits as on a stalled endpoint
     };
     Kind kind = None;
     int delayMs = 0;
 
-    // "refuse", "silent", "wrong-id", "short", "drop", "slow:MS", "none".
+    // "refuse", "silent", "wrong-id", "short", "drop", "slow:MS", "mute",
+    // "stall", "none".
     static bool parse(const QString& text, DeviceFault* fault);
 };
 
@@ -109,6 +112,8 @@ private:
     void closeConnection(Served& served, quint64 id);
     void handleMessage(Served& served, quint64 id, const QByteArray& message);
     void answer(const QString& name, quint64 id, const QByteArray& reply);
+    // Stops or resumes reading the device's connections as its fault says.
+    void applyStall(Served& served);
     QString socketPath(const QString& name) const;
 
     QString m_strDirectory;

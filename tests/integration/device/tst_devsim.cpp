@@ -1,5 +1,5 @@
 #include "device/hidreport.h"
-#include "device/virtualhidbackend.h"
+#include "device/backends/virtualhidbackend.h"
 #include "devsimdriver.h"
 #include "testenv.h"
 
@@ -153,6 +153,11 @@ void TestDevsim::faultsShapeTheAnswers_data()
     QTest::newRow("drop") << "drop" << false << -1 << QByteArray();
     QTest::newRow("slow within time") << "slow:200" << false << 64 << QByteArray::fromHex("210101");
     QTest::newRow("slow past time-out") << "slow:1500" << false << 0 << QByteArray();
+    QTest::newRow("mute still identifies") << "mute" << true << 65 << QByteArray::fromHex("11");
+    QTest::newRow("mute data") << "mute" << false << 0 << QByteArray();
+    // Nothing is read from a stalled device: the write itself fails at its
+    // time-out, and the simulator prints nothing.
+    QTest::newRow("stall") << "stall" << false << -3 << QByteArray();
 }
 
 void TestDevsim::faultsShapeTheAnswers()
@@ -171,8 +176,8 @@ void TestDevsim::faultsShapeTheAnswers()
     const QByteArray reply = exchange(backend, sim.devicePath(QStringLiteral("d")), request, &n);
     QCOMPARE(n, result);
     QCOMPARE(reply.left(prefix.size()).toHex(), prefix.toHex());
-    // The request is printed whatever the fault does to the answer.
-    QVERIFY(sim.waitFor([&] { return sim.lines().size() == 1; }));
+    // The request is printed whatever the fault does to the answer, once read.
+    QVERIFY(sim.waitFor([&] { return sim.lines().size() == (fault == QLatin1String("stall") ? 0 : 1); }));
 }
 
 void TestDevsim::faultCommandChangesAndClearsTheFault()

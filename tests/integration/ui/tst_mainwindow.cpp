@@ -249,8 +249,10 @@ void TestMainWindow::devicesComingAndGoingUpdateTableTrayAndSending()
     sim.useAsBackend();
     MainWindow window;
 
-    // Rows in path order, texts as the identification reply gave them.
-    QCOMPARE(tableColumn(window, 5), (QStringList{sim.devicePath("a"), sim.devicePath("b")}));
+    // Rows in path order, texts as the identification reply gave them; the
+    // replies come in after the window is up.
+    QTRY_COMPARE_WITH_TIMEOUT(tableColumn(window, 5), (QStringList{sim.devicePath("a"), sim.devicePath("b")}),
+                              5000);
     QCOMPARE(tableColumn(window, 1), (QStringList{"2E3C", "2E3C"}));
     QCOMPARE(tableColumn(window, 2), (QStringList{"A12", "A12"}));
     QCOMPARE(tableColumn(window, 3).value(1), QStringLiteral("1.10"));
@@ -328,6 +330,7 @@ void TestMainWindow::aboutDialogShowsFirstDeviceVersions()
     QVERIFY(sim.start({"z,sw=3.4,hw=5.6", "m,sw=1.10,hw=0.7"}));
     sim.useAsBackend();
     MainWindow window;
+    QTRY_COMPARE_WITH_TIMEOUT(tableColumn(window, 5).size(), 2, 5000);
 
     // First use is modal; it shows the lowest path's device.
     QString hardware, firmware;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "device/hidbackend.h"
+#include "device/backends/hidbackend.h"
 
 #include <QMap>
 #include <QMutex>

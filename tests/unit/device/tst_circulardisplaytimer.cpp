@@ -180,9 +180,11 @@ void TestCircularDisplayTimer::intervalSettingIsReadAndBounded_data()
     QTest::addColumn<int>("interval");
     QTest::newRow("absent") << QVariant() << 2000;
     QTest::newRow("seven seconds") << QVariant(7) << 7000;
-    QTest::newRow("zero would spin") << QVariant(0) << 1000;
-    QTest::newRow("not a number") << QVariant("soon") << 1000;
-    QTest::newRow("overflowing") << QVariant(3000000) << 86400000;
+    // Outside 1..60 s, or no number: the default, as every setting reads.
+    QTest::newRow("zero would spin") << QVariant(0) << 2000;
+    QTest::newRow("not a number") << QVariant("soon") << 2000;
+    QTest::newRow("overflowing") << QVariant(3000000) << 2000;
+    QTest::newRow("longest") << QVariant(60) << 60000;
 }
 
 void TestCircularDisplayTimer::intervalSettingIsReadAndBounded()

@@ -1,5 +1,9 @@
-#include "device/devicechangeevent.h"
-#include "device/virtualhidformat.h"
+#include "device/backends/hidapibackend.h"
+#include "device/backends/udevdevicechange.h"
+#include "device/backends/virtualhidformat.h"
+#include "device/windows/arrivalname.h"
+
+#include <string>
 
 #include <QtTest>
 
@@ -12,6 +16,13 @@ private slots:
     void windowsArrivalNames();
     void udevHidIds_data();
     void udevHidIds();
+    void udevEvents_data();
+    void udevEvents();
+    void hidapiEntries_data();
+    void hidapiEntries();
+    void hidapiListNamesEachPathOnce();
+    void hidapiErrorTexts_data();
+    void hidapiErrorTexts();
     void virtualDeviceInfoFiles_data();
     void virtualDeviceInfoFiles();
     void virtualDeviceInfoRoundTrips();
@@ -87,6 +98,162 @@ void TestDeviceChangeEvent::udevHidIds()
         QCOMPARE(uint(v), vendor);
         QCOMPARE(uint(p), product);
     }
+}
+
+void TestDeviceChangeEvent::udevEvents_data()
+{
+    QTest::addColumn<QByteArrayList>("fields"); // ACTION DEVNAME DEVPATH SUBSYSTEM HID_ID HID_UNIQ
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<uint>("vendor");
+    QTest::addColumn<uint>("product");
+    QTest::addColumn<QString>("serial");
+
+    const QByteArray devPath =
+        "/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/0003:2E3C:0A12.0004/hidraw/hidraw3";
+    const int arrival = DeviceChangeEvent::Arrival;
+    const int removal = DeviceChangeEvent::Removal;
+    QTest::newRow("add") << QByteArrayList{"add",    "/dev/hidraw3",           devPath,
+                                           "hidraw", "0003:00002E3C:00000A12", "4A0031000851"}
+                         << true << arrival << "/dev/hidraw3" << 0x2E3Cu << 0x0A12u << "4A0031000851";
+    QTest::newRow("add without serial")
+        << QByteArrayList{"add", "/dev/hidraw3", devPath, "hidraw", "0003:00002E3C:00000A12", ""} << true
+        << arrival << "/dev/hidraw3" << 0x2E3Cu << 0x0A12u << "";
+    QTest::newRow("ids from DEVPATH when HID_ID is missing")
+        << QByteArrayList{"add", "/dev/hidraw3", devPath, "hidraw", "", ""} << true << arrival
+        << "/dev/hidraw3" << 0x2E3Cu << 0x0A12u << "";
+    QTest::newRow("kernel's own DEVNAME form")
+        << QByteArrayList{"add", "hidraw3", devPath, "hidraw", "0003:00002E3C:00000A12", ""} << true
+        << arrival << "/dev/hidraw3" << 0x2E3Cu << 0x0A12u << "";
+    QTest::newRow("remove without parent")
+        << QByteArrayList{"remove", "/dev/hidraw3", devPath, "hidraw", "", ""} << true << removal
+        << "/dev/hidraw3" << 0u << 0u << "";
+    QTest::newRow("unreadable ids stay 0")
+        << QByteArrayList{"add", "/dev/hidraw3", "/devices/virtual/hidraw/hidraw3", "hidraw", "junk", ""}
+        << true << arrival << "/dev/hidraw3" << 0u << 0u << "";
+    QTest::newRow("control characters drop the serial")
+        << QByteArrayList{"add", "/dev/hidraw3", devPath, "hidraw", "0003:00002E3C:00000A12", "a\x1b[2Jb"}
+        << true << arrival << "/dev/hidraw3" << 0x2E3Cu << 0x0A12u << "";
+    QTest::newRow("change is no arrival")
+        << QByteArrayList{"change", "/dev/hidraw3", devPath, "hidraw", "", ""} << false << 0 << "" << 0u << 0u
+        << "";
+    QTest::newRow("other subsystem")
+        << QByteArrayList{"add", "/dev/input/event5", "/devices/x/input/event5", "input", "", ""} << false
+        << 0 << "" << 0u << 0u << "";
+    QTest::newRow("DEVPATH of another node")
+        << QByteArrayList{"add", "/dev/hidraw3", "/devices/x/hidraw/hidraw4", "hidraw", "", ""} << false << 0
+        << "" << 0u << 0u << "";
+    QTest::newRow("node outside /dev")
+        << QByteArrayList{"add", "/tmp/hidraw3", "", "hidraw", "", ""} << false << 0 << "" << 0u << 0u << "";
+    QTest::newRow("climbing out of /dev") << QByteArrayList{"add", "/dev/../etc/passwd", "", "hidraw", "", ""}
+                                          << false << 0 << "" << 0u << 0u << "";
+    QTest::newRow("no DEVNAME") << QByteArrayList{"add", "", devPath, "hidraw", "", ""} << false << 0 << ""
+                                << 0u << 0u << "";
+}
+
+void TestDeviceChangeEvent::udevEvents()
+{
+    QFETCH(QByteArrayList, fields);
+    QFETCH(bool, ok);
+    QFETCH(int, kind);
+    QFETCH(QString, path);
+    QFETCH(uint, vendor);
+    QFETCH(uint, product);
+    QFETCH(QString, serial);
+
+    UdevHidrawFields in;
+    in.action = fields.at(0);
+    in.devName = fields.at(1);
+    in.devPath = fields.at(2);
+    in.subsystem = fields.at(3);
+    in.hidId = fields.at(4);
+    in.hidUniq = fields.at(5);
+    DeviceChangeEvent event;
+    QCOMPARE(deviceChangeFromUdev(in, &event), ok);
+    if (!ok)
+        return;
+    QCOMPARE(int(event.kind), kind);
+    QCOMPARE(event.path, path);
+    QCOMPARE(uint(event.vendorId), vendor);
+    QCOMPARE(uint(event.productId), product);
+    QCOMPARE(event.serial, serial);
+}
+
+void TestDeviceChangeEvent::hidapiEntries_data()
+{
+    QTest::addColumn<QByteArray>("path"); // null: none
+    QTest::addColumn<QString>("serial");  // null: none
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<bool>("hasSerial");
+    QTest::newRow("with serial") << QByteArray("/dev/hidraw3") << "4A0031" << true << true;
+    // hidraw gives an empty string for a device without a serial number
+    QTest::newRow("empty serial is none") << QByteArray("/dev/hidraw3") << "" << true << false;
+    QTest::newRow("null serial is none") << QByteArray("/dev/hidraw3") << QString() << true << false;
+    QTest::newRow("no path") << QByteArray() << "4A0031" << false << false;
+    QTest::newRow("empty path") << QByteArray("") << "4A0031" << false << false;
+}
+
+void TestDeviceChangeEvent::hidapiEntries()
+{
+    QFETCH(QByteArray, path);
+    QFETCH(QString, serial);
+    QFETCH(bool, ok);
+    QFETCH(bool, hasSerial);
+
+    const std::wstring wide = serial.toStdWString();
+    hid_device_info info = {};
+    info.path = path.isNull() ? nullptr : path.data();
+    info.vendor_id = 0x2E3C;
+    info.product_id = 0x0A12;
+    info.serial_number = serial.isNull() ? nullptr : const_cast<wchar_t*>(wide.c_str());
+    HidEnumEntry entry;
+    QCOMPARE(hidEntryFromInfo(info, &entry), ok);
+    if (!ok)
+        return;
+    QCOMPARE(entry.path, QString::fromLatin1(path));
+    QCOMPARE(entry.vendorId, quint16(0x2E3C));
+    QCOMPARE(entry.productId, quint16(0x0A12));
+    QCOMPARE(entry.hasSerial, hasSerial);
+    QCOMPARE(entry.serial, hasSerial ? serial : QString());
+}
+
+void TestDeviceChangeEvent::hidapiListNamesEachPathOnce()
+{
+    // One entry per usage: hidraw3 twice (two top-level collections).
+    QByteArray paths[] = {"/dev/hidraw3", "/dev/hidraw1", "/dev/hidraw3"};
+    hid_device_info infos[3] = {};
+    for (int i = 0; i < 3; ++i) {
+        infos[i].path = paths[i].data();
+        infos[i].usage = quint16(i + 1);
+        infos[i].next = i < 2 ? &infos[i + 1] : nullptr;
+    }
+    const QVector<HidEnumEntry> entries = hidEntriesFromList(infos);
+    QCOMPARE(entries.size(), 2);
+    QCOMPARE(entries.at(0).path, QStringLiteral("/dev/hidraw3"));
+    QCOMPARE(entries.at(1).path, QStringLiteral("/dev/hidraw1"));
+    QVERIFY(hidEntriesFromList(nullptr).isEmpty());
+}
+
+void TestDeviceChangeEvent::hidapiErrorTexts_data()
+{
+    QTest::addColumn<QString>("text"); // null: hid_error gave NULL
+    QTest::addColumn<QString>("logged");
+    QTest::newRow("nothing recorded") << "Success"
+                                      << "";
+    QTest::newRow("null") << QString() << "";
+    QTest::newRow("real error") << "Broken pipe"
+                                << "Broken pipe";
+    QTest::newRow("success only as a whole") << "Success: partial"
+                                             << "Success: partial";
+}
+
+void TestDeviceChangeEvent::hidapiErrorTexts()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, logged);
+    const std::wstring wide = text.toStdWString();
+    QCOMPARE(hidErrorText(text.isNull() ? nullptr : wide.c_str()), logged);
 }
 
 void TestDeviceChangeEvent::virtualDeviceInfoFiles_data()

@@ -1,8 +1,10 @@
 #include "device/hiddevicesmanager.h"
 #include "fakehidbackend.h"
 #include "logcapture.h"
+#include "registryroute.h"
 #include "testenv.h"
 
+#include <QSignalSpy>
 #include <QtTest>
 
 namespace {
@@ -54,7 +56,8 @@ private slots:
     void failedExchangeIsLoggedAndNotRecorded_data();
     void failedExchangeIsLoggedAndNotRecorded();
     void scanSkipsInterfacesWithoutSerialButArrivalTriesThem();
-    void repeatedArrivalOverwritesTheEntry();
+    void knownOrPendingPathStartsNoSecondExchange();
+    void answerOfAnInterfaceRemovedMeanwhileIsDropped();
     void removalDropsEntryAndReArrivalRestoresIt();
     void pathsKeepTheirCase();
     void failedMonitorSetupIsLogged();
@@ -74,6 +77,7 @@ void TestHIDDevicesManager::everyAnsweringInterfaceGetsItsOwnEntryInPathOrder()
 
     HIDDevicesManager manager(backend);
     manager.scanDevices();
+    QVERIFY(finishIdentification(manager));
 
     QCOMPARE(manager.devices().keys(), (QStringList{"/dev/hidraw10", "/dev/hidraw7"}));
     const HIDDeviceInfo info = manager.devices().value(QStringLiteral("/dev/hidraw7"));
@@ -120,7 +124,9 @@ void TestHIDDevicesManager::unsupportedOrUnopenableInterfaceIsIgnoredSilently()
     LogCapture log;
     HIDDevicesManager manager(backend);
     manager.scanDevices();
+    QVERIFY(finishIdentification(manager));
     QVERIFY(!manager.handleDeviceChange(arrival(device.entry.path, quint16(vendor), quint16(product))));
+    QVERIFY(finishIdentification(manager));
 
     QVERIFY(manager.devices().isEmpty());
     QCOMPARE(log.count(QStringLiteral("HIDDevicesManager")), 0);
@@ -138,8 +144,10 @@ void TestHIDDevicesManager::permissionDeniedIsReportedOncePerPath()
 
     LogCapture log;
     HIDDevicesManager manager(backend);
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 3; ++i) {
         manager.scanDevices();
+        QVERIFY(finishIdentification(manager));
+    }
 
     QVERIFY(manager.devices().isEmpty());
     const QStringList warnings = log.matching(QStringLiteral("70-varnoks-pilot.rules"));
@@ -198,7 +206,8 @@ void TestHIDDevicesManager::failedExchangeIsLoggedAndNotRecorded()
 
     LogCapture log;
     HIDDevicesManager manager(backend);
-    QVERIFY(!manager.recognize(0x2E3C, 0x0A12, device.entry.path));
+    QVERIFY(manager.recognize(0x2E3C, 0x0A12, device.entry.path));
+    QVERIFY(finishIdentification(manager));
     QVERIFY(manager.devices().isEmpty());
     QCOMPARE(backend->openHandles(), 0);
     if (message.isEmpty()) {
@@ -217,28 +226,52 @@ void TestHIDDevicesManager::scanSkipsInterfacesWithoutSerialButArrivalTriesThem(
 
     HIDDevicesManager manager(backend);
     manager.scanDevices();
+    QVERIFY(finishIdentification(manager));
     QCOMPARE(manager.devices().keys(), QStringList{"/dev/hidraw2"});
     QVERIFY(!backend->opened().contains(QStringLiteral("/dev/hidraw1")));
 
     QVERIFY(!manager.handleDeviceChange(arrival(QStringLiteral("/dev/hidraw1"))));
+
+    QVERIFY(finishIdentification(manager));
     QCOMPARE(manager.devices().keys(), (QStringList{"/dev/hidraw1", "/dev/hidraw2"}));
 }
 
-void TestHIDDevicesManager::repeatedArrivalOverwritesTheEntry()
+void TestHIDDevicesManager::knownOrPendingPathStartsNoSecondExchange()
+{
+    auto backend = std::make_shared<FakeHidBackend>();
+    FakeHidBackend::Device device = supported(QStringLiteral("/dev/hidraw1"));
+    device.replies.append(identifyReply(0x11, 2, 0, 1, 1, QByteArray(12, '\x0A')));
+    backend->addDevice(device);
+    // hidapi lists an interface once per usage.
+    backend->addDevice(device);
+
+    HIDDevicesManager manager(backend);
+    manager.scanDevices();
+    QVERIFY(!manager.handleDeviceChange(arrival(QStringLiteral("/dev/hidraw1"))));
+    QCOMPARE(manager.identifying(), 1);
+    QVERIFY(finishIdentification(manager));
+    QCOMPARE(manager.devices().size(), 1);
+    QVERIFY(!manager.recognize(0x2E3C, 0x0A12, QStringLiteral("/dev/hidraw1")));
+    manager.handleDeviceChange(arrival(QStringLiteral("/dev/hidraw1")));
+    QCOMPARE(manager.identifying(), 0);
+    QCOMPARE(backend->written(QStringLiteral("/dev/hidraw1")).size(), 1);
+    QCOMPARE(manager.devices().first().strSoftwareVersion, QStringLiteral("1.2"));
+}
+
+void TestHIDDevicesManager::answerOfAnInterfaceRemovedMeanwhileIsDropped()
 {
     auto backend = std::make_shared<FakeHidBackend>();
     backend->addDevice(supported(QStringLiteral("/dev/hidraw1")));
-    backend->queueReply(QStringLiteral("/dev/hidraw1"),
-                        identifyReply(0x11, 2, 0, 1, 1, QByteArray(12, '\x0A')));
-
     HIDDevicesManager manager(backend);
-    manager.handleDeviceChange(arrival(QStringLiteral("/dev/hidraw1")));
-    manager.handleDeviceChange(arrival(QStringLiteral("/dev/hidraw1")));
-    QCOMPARE(manager.devices().size(), 1);
-    const HIDDeviceInfo info = manager.devices().first();
-    QCOMPARE(info.strSoftwareVersion, QStringLiteral("2.0"));
-    QCOMPARE(info.strHardwareVersion, QStringLiteral("1.1"));
-    QCOMPARE(info.strUUID, QStringLiteral("AAAAAAAAAAAA"));
+    QSignalSpy finished(&manager, &HIDDevicesManager::identificationFinished);
+    QVERIFY(manager.recognize(0x2E3C, 0x0A12, QStringLiteral("/dev/hidraw1")));
+    manager.handleDeviceChange(removal(QStringLiteral("/dev/hidraw1")));
+    QVERIFY(finished.wait(5000));
+    const DeviceChangeEvent answer = finished.first().first().value<DeviceChangeEvent>();
+    QCOMPARE(answer.kind, DeviceChangeEvent::Identified);
+    QVERIFY(answer.recognised);
+    manager.handleDeviceChange(answer);
+    QVERIFY(manager.devices().isEmpty());
 }
 
 void TestHIDDevicesManager::removalDropsEntryAndReArrivalRestoresIt()
@@ -247,6 +280,7 @@ void TestHIDDevicesManager::removalDropsEntryAndReArrivalRestoresIt()
     backend->addDevice(supported(QStringLiteral("/dev/hidraw1")));
     HIDDevicesManager manager(backend);
     manager.scanDevices();
+    QVERIFY(finishIdentification(manager));
     QCOMPARE(manager.devices().size(), 1);
 
     QVERIFY(!manager.handleDeviceChange(removal(QStringLiteral("/dev/hidraw9"))));
@@ -256,6 +290,7 @@ void TestHIDDevicesManager::removalDropsEntryAndReArrivalRestoresIt()
 
     backend->queueReply(QStringLiteral("/dev/hidraw1"), identifyReply(0x11, 1, 0, 1, 0, UUID_BYTES));
     manager.handleDeviceChange(arrival(QStringLiteral("/dev/hidraw1")));
+    QVERIFY(finishIdentification(manager));
     QCOMPARE(manager.devices().keys(), QStringList{"/dev/hidraw1"});
 }
 
@@ -268,6 +303,7 @@ void TestHIDDevicesManager::pathsKeepTheirCase()
     backend->addDevice(supported(QStringLiteral("/run/pilot")));
     HIDDevicesManager manager(backend);
     manager.scanDevices();
+    QVERIFY(finishIdentification(manager));
     QCOMPARE(manager.devices().keys(), (QStringList{"/run/Pilot", "/run/pilot"}));
     QCOMPARE(manager.devices().value(QStringLiteral("/run/Pilot")).strDevicePath,
              QStringLiteral("/run/Pilot"));

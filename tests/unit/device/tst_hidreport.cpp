@@ -1,10 +1,13 @@
 #include "device/hidreport.h"
+#include "sensors/hardwareinfo.h"
 
 #include <QtTest>
 
 #include <limits>
 
 using namespace HidReport;
+using COMMON::fanReadingToInt;
+using COMMON::readingToInt;
 
 class TestHidReport : public QObject
 {
@@ -25,8 +28,6 @@ private slots:
     void answerAcknowledgement();
     void readingTexts_data();
     void readingTexts();
-    void settingTexts_data();
-    void settingTexts();
 };
 
 // Columns: the reading texts as the sensor reader hands them over, the
@@ -364,24 +365,6 @@ void TestHidReport::readingTexts()
     QFETCH(int, fan);
     QCOMPARE(readingToInt(text), reading);
     QCOMPARE(fanReadingToInt(text), fan);
-}
-
-void TestHidReport::settingTexts_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("value");
-    QTest::newRow("decimal") << "90" << 90;
-    QTest::newRow("negative") << "-1" << -1;
-    QTest::newRow("fraction is not an integer") << "4.5" << 0;
-    QTest::newRow("hex is not decimal") << "0x10" << 0;
-    QTest::newRow("words") << "hot" << 0;
-}
-
-void TestHidReport::settingTexts()
-{
-    QFETCH(QString, text);
-    QFETCH(int, value);
-    QCOMPARE(settingToInt(text), value);
 }
 
 QTEST_GUILESS_MAIN(TestHidReport)

@@ -219,6 +219,13 @@ void TestSendHIDDataThread::settingChangesReachTheNextReport_data()
                                        << QByteArray::fromHex("20 10 00 00 00 0028 00 0032 00 00fa");
     QTest::newRow("usage alarm to zero") << COMMON::KEY_USAGE_RATE_ALARM << "0" << 2
                                          << QByteArray::fromHex("20 02 00 02 00 0028 00 0032 00 00fa");
+    // A hand-edited value that is no number, or out of range, reads as the
+    // default (90), not as 0, which would put every CPU report in alarm.
+    QTest::newRow("junk alarm is the default") << COMMON::KEY_CPU_TEMP_ALARM << "hot" << 1
+                                               << QByteArray::fromHex("20 01 00 00 00 0028 00 0032 00 00fa");
+    QTest::newRow("alarm beyond int range is the default")
+        << COMMON::KEY_CPU_TEMP_ALARM << "4294967301" << 1
+        << QByteArray::fromHex("20 01 00 00 00 0028 00 0032 00 00fa");
     QTest::newRow("key compared case-sensitively")
         << "Temperature Unit"
         << "1" << 1 << QByteArray::fromHex("20 01 00 00 00 0028 00 0032 00 00fa");

@@ -1,14 +1,14 @@
-#include "device/hidapibackend.h"
+#include "device/backends/hidapibackend.h"
 
-#include "device/udevdevicemonitor.h"
+#include "device/backends/udevdevicemonitor.h"
 
 #include <QFile>
 #include <QMutex>
 #include <QMutexLocker>
-
-#include <hidapi/hidapi.h>
+#include <QSet>
 
 #include <cerrno>
+#include <cstring>
 #include <cwchar>
 #include <unistd.h>
 
@@ -16,8 +16,10 @@ namespace {
 
 QMutex& hidapiMutex()
 {
-    static QMutex mutex;
-    return mutex;
+    // Never destroyed: a worker given up at shutdown may still close its
+    // device after static destruction began.
+    static QMutex* mutex = new QMutex;
+    return *mutex;
 }
 
 QString fromWide(const wchar_t* text)
@@ -54,13 +56,57 @@ public:
         return n;
     }
 
-    QString errorText() const override { return fromWide(hid_error(m_pDevice)); }
+    QString errorText() const override { return hidErrorText(hid_error(m_pDevice)); }
 
 private:
     hid_device* m_pDevice;
 };
 
 } // namespace
+
+bool hidEntryFromInfo(const hid_device_info& info, HidEnumEntry* entry)
+{
+    if (!info.path || !*info.path)
+        return false;
+    // A node name longer than any path is not one hidraw gives.
+    const size_t length = strnlen(info.path, 4097);
+    if (length > 4096)
+        return false;
+    HidEnumEntry result;
+    result.path = QFile::decodeName(QByteArray(info.path, int(length)));
+    result.vendorId = info.vendor_id;
+    result.productId = info.product_id;
+    // hidraw reports a device without a serial number as an empty string,
+    // never as null.
+    result.serial = fromWide(info.serial_number);
+    result.hasSerial = !result.serial.isEmpty();
+    *entry = result;
+    return true;
+}
+
+QVector<HidEnumEntry> hidEntriesFromList(const hid_device_info* list)
+{
+    QVector<HidEnumEntry> entries;
+    QSet<QString> seen;
+    // Bounded against a corrupt (cyclic) list.
+    int count = 0;
+    for (const hid_device_info* it = list; it && count < 4096; it = it->next, ++count) {
+        HidEnumEntry entry;
+        // One entry per usage of an interface: the path is what counts.
+        if (!hidEntryFromInfo(*it, &entry) || seen.contains(entry.path))
+            continue;
+        seen.insert(entry.path);
+        entries.append(entry);
+    }
+    return entries;
+}
+
+QString hidErrorText(const wchar_t* text)
+{
+    // With nothing recorded hidapi hands back strerror(0).
+    const QString message = fromWide(text);
+    return message == QLatin1String("Success") ? QString() : message;
+}
 
 HidapiBackend::HidapiBackend()
 {
@@ -70,20 +116,9 @@ HidapiBackend::HidapiBackend()
 
 QVector<HidEnumEntry> HidapiBackend::enumerate()
 {
-    QVector<HidEnumEntry> entries;
     QMutexLocker locker(&hidapiMutex());
     hid_device_info* list = hid_enumerate(0, 0);
-    for (hid_device_info* it = list; it; it = it->next) {
-        if (!it->path)
-            continue;
-        HidEnumEntry entry;
-        entry.path = QFile::decodeName(it->path);
-        entry.vendorId = it->vendor_id;
-        entry.productId = it->product_id;
-        entry.hasSerial = it->serial_number != nullptr;
-        entry.serial = fromWide(it->serial_number);
-        entries.append(entry);
-    }
+    const QVector<HidEnumEntry> entries = hidEntriesFromList(list);
     hid_free_enumeration(list);
     return entries;
 }

@@ -1,6 +1,6 @@
-#include "device/directorydevicemonitor.h"
+#include "device/backends/directorydevicemonitor.h"
 
-#include "device/virtualhidbackend.h"
+#include "device/backends/virtualhidbackend.h"
 
 #include <QDir>
 #include <QFileSystemWatcher>

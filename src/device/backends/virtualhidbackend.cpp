@@ -1,14 +1,18 @@
-#include "device/virtualhidbackend.h"
+#include "device/backends/virtualhidbackend.h"
 
-#include "device/directorydevicemonitor.h"
-#include "device/virtualhidformat.h"
+#include "device/backends/directorydevicemonitor.h"
+#include "device/backends/virtualhidformat.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <linux/sockios.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -16,7 +20,16 @@
 
 namespace {
 
-constexpr int WRITE_TIMEOUT_MS = 1000;
+// A write ends when the device has taken the report, or fails after this
+// long, as a hidraw write does at the USB time-out.
+constexpr int WRITE_TIMEOUT_MS = 5000;
+
+// Bytes we sent that the peer has not read yet.
+int unreadBytes(int fd)
+{
+    int n = 0;
+    return ::ioctl(fd, SIOCOUTQ, &n) == 0 ? n : -1;
+}
 
 class VirtualHidDevice : public HidDeviceHandle
 {
@@ -50,6 +63,22 @@ public:
         if (n < 0) {
             m_strError = QString::fromLocal8Bit(std::strerror(errno));
             return -1;
+        }
+        // Like hidraw, return once the device took the report: a device
+        // that stops reading holds the writer up to the time-out.
+        QElapsedTimer clock;
+        clock.start();
+        useconds_t pause = 100;
+        for (;;) {
+            const int unread = unreadBytes(m_fd);
+            if (unread <= 0)
+                break;
+            if (clock.elapsed() >= WRITE_TIMEOUT_MS) {
+                m_strError = QStringLiteral("Write timed out");
+                return -1;
+            }
+            ::usleep(pause);
+            pause = qMin<useconds_t>(pause * 2, 5000);
         }
         return int(n);
     }
@@ -129,17 +158,30 @@ bool VirtualHidBackend::readEntry(const QString& directory, const QString& name,
 {
     if (!VirtualHid::isValidDeviceName(name))
         return false;
-    QFile info(directory + QLatin1Char('/') + VirtualHid::infoFileName(name));
-    if (!info.open(QIODevice::ReadOnly))
+    // Anyone may put anything in the folder: a FIFO named like an info file
+    // would block a plain open for good, a link could lead out of it.
+    const QByteArray path = QFile::encodeName(directory + QLatin1Char('/') + VirtualHid::infoFileName(name));
+    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
         return false;
-    const QByteArray data = info.read(VirtualHid::MAX_INFO_SIZE + 1);
+    struct stat st;
+    QByteArray data;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        data.resize(VirtualHid::MAX_INFO_SIZE + 1);
+        ssize_t n;
+        do {
+            n = ::read(fd, data.data(), size_t(data.size()));
+        } while (n < 0 && errno == EINTR);
+        data.resize(n > 0 ? int(n) : 0);
+    }
+    ::close(fd);
     VirtualHid::DeviceIdentity identity;
     if (!VirtualHid::parseInfo(data, &identity))
         return false;
     entry->path = directory + QLatin1Char('/') + name;
     entry->vendorId = identity.vendorId;
     entry->productId = identity.productId;
-    entry->hasSerial = identity.hasSerial;
+    entry->hasSerial = identity.hasSerial && !identity.serial.isEmpty();
     entry->serial = identity.serial;
     return true;
 }

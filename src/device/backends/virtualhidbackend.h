@@ -1,6 +1,6 @@
 #pragma once
 
-#include "device/hidbackend.h"
+#include "device/backends/hidbackend.h"
 
 // Devices served by varnoks-devsim: every socket in the directory is one HID
 // interface (see virtualhidformat.h). A device may vanish at any moment;

@@ -1,4 +1,5 @@
 #include "device/hiddevicesmanager.h"
+#include "device/windows/arrivalname.h"
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "device/devicechangemonitor.h"
+#include "device/backends/devicechangemonitor.h"
 
 struct udev;
 struct udev_monitor;

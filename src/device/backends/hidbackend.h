@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QByteArray>
+#include <QMutex>
+#include <QSet>
 #include <QString>
 #include <QVector>
 #include <QtGlobal>
@@ -16,7 +18,7 @@ struct HidEnumEntry
     QString path; // exactly as enumerated; used as is to open the device
     quint16 vendorId = 0;
     quint16 productId = 0;
-    bool hasSerial = false; // false when the interface reports no serial-number string
+    bool hasSerial = false; // false when the interface reports no (or an empty) serial-number string
     QString serial;
 };
 
@@ -56,6 +58,36 @@ public:
     // `parent`; nullptr when it cannot be set up.
     virtual DeviceChangeMonitor* createMonitor(QObject* parent) = 0;
     virtual QString name() const = 0;
+
+    // Each device path has one owner at a time: hidraw hands every input
+    // report to every open handle of a node, so two exchanges in flight on
+    // one path could read each other's answers. Whoever talks to a device
+    // claims its path first; false while somebody else holds it.
+    bool claimPath(const QString& path);
+    void releasePath(const QString& path);
+
+private:
+    QMutex m_claimMutex;
+    QSet<QString> m_claimedPaths;
+};
+
+// Holds the claim on one path for as long as it lives.
+class HidPathClaim
+{
+public:
+    HidPathClaim() = default;
+    // Tries to claim; see isHeld().
+    HidPathClaim(std::shared_ptr<HidBackend> backend, const QString& path);
+    ~HidPathClaim() { release(); }
+    HidPathClaim(const HidPathClaim&) = delete;
+    HidPathClaim& operator=(const HidPathClaim&) = delete;
+
+    bool isHeld() const { return m_pBackend != nullptr; }
+    void release();
+
+private:
+    std::shared_ptr<HidBackend> m_pBackend;
+    QString m_strPath;
 };
 
 // The backend chosen by VARNOKS_HID_BACKEND: unset, empty or "hidapi" gives

@@ -1,9 +1,10 @@
-#include "device/udevdevicemonitor.h"
+#include "device/backends/udevdevicemonitor.h"
 
-#include <QFile>
+#include "device/backends/udevdevicechange.h"
+
+#include <QByteArray>
 #include <QSocketNotifier>
 
-#include <cstring>
 #include <libudev.h>
 
 UdevDeviceMonitor* UdevDeviceMonitor::create(QObject* parent)
@@ -44,25 +45,20 @@ void UdevDeviceMonitor::onActivated()
         struct udev_device* device = udev_monitor_receive_device(m_pMonitor);
         if (!device)
             return;
-        const char* action = udev_device_get_action(device);
-        const char* devnode = udev_device_get_devnode(device);
-        // Only nodes under /dev are paths hidapi would give us.
-        if (action && devnode && std::strncmp(devnode, "/dev/", 5) == 0 && std::strlen(devnode) < 256) {
-            DeviceChangeEvent event;
-            event.path = QFile::decodeName(devnode);
-            if (std::strcmp(action, "add") == 0) {
-                event.kind = DeviceChangeEvent::Arrival;
-                struct udev_device* hid =
-                    udev_device_get_parent_with_subsystem_devtype(device, "hid", nullptr);
-                const char* hidId = hid ? udev_device_get_property_value(hid, "HID_ID") : nullptr;
-                if (!hidId || !parseHidId(QByteArray(hidId), &event.vendorId, &event.productId))
-                    event.vendorId = event.productId = 0;
-                emit deviceChanged(event);
-            } else if (std::strcmp(action, "remove") == 0) {
-                event.kind = DeviceChangeEvent::Removal;
-                emit deviceChanged(event);
-            }
+        const auto text = [](const char* value) { return value ? QByteArray(value) : QByteArray(); };
+        UdevHidrawFields fields;
+        fields.action = text(udev_device_get_action(device));
+        fields.devName = text(udev_device_get_devnode(device));
+        fields.devPath = text(udev_device_get_devpath(device));
+        fields.subsystem = text(udev_device_get_subsystem(device));
+        // The parent may be gone already on removal; only arrivals need it.
+        if (struct udev_device* hid = udev_device_get_parent_with_subsystem_devtype(device, "hid", nullptr)) {
+            fields.hidId = text(udev_device_get_property_value(hid, "HID_ID"));
+            fields.hidUniq = text(udev_device_get_property_value(hid, "HID_UNIQ"));
         }
+        DeviceChangeEvent event;
+        if (deviceChangeFromUdev(fields, &event))
+            emit deviceChanged(event);
         udev_device_unref(device);
     }
 }

@@ -1,4 +1,4 @@
-#include "device/virtualhidformat.h"
+#include "device/backends/virtualhidformat.h"
 
 #include <QList>
 

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "device/backends/hidbackend.h"
+#include "device/hiddeviceinfo.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+
+// The two exchanges with a display device, each open - write - read -
+// close on one path. They run on worker threads and touch nothing but the
+// device: what is worth logging comes back in the outcome, for the caller
+// to write while it still owns the job (see HidJobContext::whileOwned).
+
+using CancelCheck = std::function<bool()>;
+
+// One line for the run log; an empty message means nothing to log.
+struct HidLogLine
+{
+    int level = 0;
+    QString message;
+    const char* source = nullptr;
+};
+
+// Reads one report, waiting at most timeoutMs in slices, so that a
+// cancellation ends the wait early. Returns as HidDeviceHandle::read does;
+// 0 also when cancelled.
+int readReport(HidDeviceHandle& device, QByteArray* report, int maxSize, int timeoutMs,
+               const CancelCheck& cancelled);
+
+struct IdentifyOutcome
+{
+    bool recognised = false;
+    HIDDeviceInfo info;
+    HidLogLine log;
+    bool permissionDenied = false;
+    bool cancelled = false;
+};
+
+// The identification exchange: request 0x10 0x01 out, reply 0x11 in.
+// The caller has checked the ids.
+IdentifyOutcome identifyInterface(HidBackend& backend, quint16 vendorId, quint16 productId,
+                                  const QString& path, const CancelCheck& cancelled = {});
+
+struct DataExchangeOutcome
+{
+    bool opened = false;
+    bool acknowledged = false;
+    HidLogLine log;
+    bool permissionDenied = false;
+    bool cancelled = false;
+};
+
+// One data report to one device, and its answer checked.
+DataExchangeOutcome exchangeDataReport(HidBackend& backend, const HIDDeviceInfo& device,
+                                       const QByteArray& report, const CancelCheck& cancelled = {});
+
+// Writes the outcome's line, and the permission hint once per path.
+void writeLogLine(const HidLogLine& line, bool permissionDenied, const QString& path);
