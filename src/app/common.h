@@ -26,20 +26,50 @@ inline const QString FTP_UPDATE_DIR = QStringLiteral("/ZRN");
 
 inline const QString TASK_NAME = QStringLiteral("DeviceMonitorStartTask");
 
-// Setting keys. They also travel as the name of a changed setting.
+// Setting keys, each with the default every reader of it uses. The keys also
+// travel as the name of a changed setting. Integer settings are read through
+// CommonTools::GetSettingInt, which also knows the range of each key.
 inline const QString KEY_LANGUAGE = QStringLiteral("language");
+constexpr int DEFAULT_LANGUAGE = 2; // 0 Simplified Chinese, 1 Traditional Chinese, 2 English
 inline const QString KEY_STARTUP = QStringLiteral("startup");
+constexpr int DEFAULT_STARTUP = 0; // 0 start at logon, anything else not
 inline const QString KEY_TEMPERATURE_UNIT = QStringLiteral("temperature unit");
+constexpr int TEMPERATURE_UNIT_CELSIUS = 0;
+constexpr int TEMPERATURE_UNIT_FAHRENHEIT = 1; // what the settings dialog stores
+constexpr int DEFAULT_TEMPERATURE_UNIT = TEMPERATURE_UNIT_CELSIUS;
 inline const QString KEY_CHANGE_INTERVAL = QStringLiteral("change interval");
+constexpr int DEFAULT_CHANGE_INTERVAL = 2; // seconds
+constexpr int MIN_CHANGE_INTERVAL = 1;
+constexpr int MAX_CHANGE_INTERVAL = 60;
+// Temperature thresholds are stored in the selected unit; the range is the
+// same in both.
 inline const QString KEY_CPU_TEMP_ALARM = QStringLiteral("CPU temperature alarm");
+constexpr int DEFAULT_CPU_TEMP_ALARM = 90;
 inline const QString KEY_GPU_TEMP_ALARM = QStringLiteral("GPU temperature alarm");
+constexpr int DEFAULT_GPU_TEMP_ALARM = 90;
+constexpr int MIN_TEMP_ALARM = 0;
+constexpr int MAX_TEMP_ALARM = 220;
 inline const QString KEY_USAGE_RATE_ALARM = QStringLiteral("usage rate alarm");
+constexpr int DEFAULT_USAGE_RATE_ALARM = 95; // percent
+constexpr int MIN_USAGE_RATE_ALARM = 0;
+constexpr int MAX_USAGE_RATE_ALARM = 100;
 inline const QString KEY_FAN_RPM_ALARM = QStringLiteral("fan rpm alarm");
+constexpr int DEFAULT_FAN_RPM_ALARM = 300; // revolutions per minute
+constexpr int MIN_FAN_RPM_ALARM = 0;
+constexpr int MAX_FAN_RPM_ALARM = 10000;
+// Whether a reading takes part in the display rotation: any non-zero value
+// means shown. The settings dialog stores its check box state, 0 or 2.
 inline const QString KEY_DISPLAY_CPU_TEMP = QStringLiteral("display cpu temperature");
+constexpr int DEFAULT_DISPLAY_CPU_TEMP = 1;
 inline const QString KEY_DISPLAY_GPU_TEMP = QStringLiteral("display gpu temperature");
+constexpr int DEFAULT_DISPLAY_GPU_TEMP = 1;
 inline const QString KEY_DISPLAY_FAN_RPM = QStringLiteral("display fan rpm");
+constexpr int DEFAULT_DISPLAY_FAN_RPM = 1;
+// Seconds since the epoch; 998 means no reminder is pending.
 inline const QString KEY_NEXT_UPGRADE_TIME = QStringLiteral("next upgrade time");
+constexpr qint64 DEFAULT_NEXT_UPGRADE_TIME = 998;
 inline const QString KEY_UPGRADE_VERSION = QStringLiteral("upgrade version");
+inline const QString DEFAULT_UPGRADE_VERSION;
 
 // Organisation of the settings store.
 inline const QString SETTINGS_ORGANIZATION = QStringLiteral("KR_alvo");

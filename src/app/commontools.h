@@ -15,6 +15,19 @@ public:
     // absent or the store cannot be read. Nothing is cached between calls.
     static QVariant GetSettingValue(const QString& strKey, const QVariant& defaultValue);
     static void SetSettingValue(const QString& strKey, const QVariant& value);
+    // The one reader of an integer setting (the keys in common.h): the stored
+    // text as a decimal integer. Text that is no integer, a number beyond the
+    // key's range, or nothing stored, reads as the key's default. Keys it
+    // does not know read with default 0 and the whole int range.
+    static int GetSettingInt(const QString& strKey);
+    // The same rule for a value that arrives as text, such as the value of a
+    // changed setting.
+    static int SettingValueToInt(const QString& strKey, const QString& strValue);
+    // The default of an integer setting.
+    static int SettingDefault(const QString& strKey);
+    // Temperature unit: 0 is Celsius, any other value Fahrenheit.
+    static bool IsFahrenheit(int nTemperatureUnit);
+
     // Path of the file that holds the settings.
     static QString SettingsFilePath();
 

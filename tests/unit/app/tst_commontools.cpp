@@ -25,6 +25,9 @@ private slots:
     void everyReadSeesTheLastWrite();
     void storeLivesInTheUserConfigFolder();
     void nonNumericStoredValueConvertsToZero();
+    void integerSettingOutsideItsRuleReadsAsDefault_data();
+    void integerSettingOutsideItsRuleReadsAsDefault();
+    void temperatureUnitOtherThanZeroIsFahrenheit();
     void corruptSettingsFileGivesDefaults();
 
 private:
@@ -66,8 +69,10 @@ void TestCommonTools::roundTripMayLoseADegree()
 void TestCommonTools::hostileValuesDoNotOverflow()
 {
     // Thresholds come from a file the user (or anything) may have edited.
-    QCOMPARE(CommonTools::CelsiusToFahrenheit(std::numeric_limits<int>::max()), std::numeric_limits<int>::max());
-    QCOMPARE(CommonTools::CelsiusToFahrenheit(std::numeric_limits<int>::min()), std::numeric_limits<int>::min());
+    QCOMPARE(CommonTools::CelsiusToFahrenheit(std::numeric_limits<int>::max()),
+             std::numeric_limits<int>::max());
+    QCOMPARE(CommonTools::CelsiusToFahrenheit(std::numeric_limits<int>::min()),
+             std::numeric_limits<int>::min());
     QCOMPARE(CommonTools::FahrenheitToCelsius(std::numeric_limits<int>::min()),
              int((qint64(std::numeric_limits<int>::min()) - 32) * 5 / 9));
 }
@@ -136,6 +141,72 @@ void TestCommonTools::nonNumericStoredValueConvertsToZero()
     QVERIFY(!ok);
 }
 
+void TestCommonTools::integerSettingOutsideItsRuleReadsAsDefault_data()
+{
+    // stored: the file's text; a null string stores nothing.
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<int>("expected");
+    using namespace COMMON;
+    QTest::newRow("nothing stored: language") << KEY_LANGUAGE << QString() << 2;
+    QTest::newRow("nothing stored: startup") << KEY_STARTUP << QString() << 0;
+    QTest::newRow("nothing stored: unit") << KEY_TEMPERATURE_UNIT << QString() << 0;
+    QTest::newRow("nothing stored: interval") << KEY_CHANGE_INTERVAL << QString() << 2;
+    QTest::newRow("nothing stored: cpu alarm") << KEY_CPU_TEMP_ALARM << QString() << 90;
+    QTest::newRow("nothing stored: gpu alarm") << KEY_GPU_TEMP_ALARM << QString() << 90;
+    QTest::newRow("nothing stored: usage alarm") << KEY_USAGE_RATE_ALARM << QString() << 95;
+    QTest::newRow("nothing stored: fan alarm") << KEY_FAN_RPM_ALARM << QString() << 300;
+    QTest::newRow("nothing stored: show cpu") << KEY_DISPLAY_CPU_TEMP << QString() << 1;
+    QTest::newRow("nothing stored: show gpu") << KEY_DISPLAY_GPU_TEMP << QString() << 1;
+    QTest::newRow("nothing stored: show fan") << KEY_DISPLAY_FAN_RPM << QString() << 1;
+    QTest::newRow("cpu alarm hot") << KEY_CPU_TEMP_ALARM << "hot" << 90;
+    QTest::newRow("cpu alarm 2^32 + 5") << KEY_CPU_TEMP_ALARM << "4294967301" << 90;
+    QTest::newRow("cpu alarm -1") << KEY_CPU_TEMP_ALARM << "-1" << 90;
+    QTest::newRow("cpu alarm 221") << KEY_CPU_TEMP_ALARM << "221" << 90;
+    QTest::newRow("cpu alarm 220") << KEY_CPU_TEMP_ALARM << "220" << 220;
+    QTest::newRow("gpu alarm with blanks") << KEY_GPU_TEMP_ALARM << " 75 " << 75;
+    QTest::newRow("gpu alarm 75.5") << KEY_GPU_TEMP_ALARM << "75.5" << 90;
+    QTest::newRow("gpu alarm hexadecimal") << KEY_GPU_TEMP_ALARM << "0x50" << 90;
+    QTest::newRow("gpu alarm empty") << KEY_GPU_TEMP_ALARM << "" << 90;
+    QTest::newRow("usage alarm 101") << KEY_USAGE_RATE_ALARM << "101" << 95;
+    QTest::newRow("usage alarm 0") << KEY_USAGE_RATE_ALARM << "0" << 0;
+    QTest::newRow("fan alarm 10001") << KEY_FAN_RPM_ALARM << "10001" << 300;
+    QTest::newRow("fan alarm lots") << KEY_FAN_RPM_ALARM << "lots" << 300;
+    QTest::newRow("interval 0") << KEY_CHANGE_INTERVAL << "0" << 2;
+    QTest::newRow("interval 61") << KEY_CHANGE_INTERVAL << "61" << 2;
+    QTest::newRow("interval 60") << KEY_CHANGE_INTERVAL << "60" << 60;
+    QTest::newRow("language 7 stays 7") << KEY_LANGUAGE << "7" << 7;
+    QTest::newRow("language english text") << KEY_LANGUAGE << "english" << 2;
+    QTest::newRow("unit 3 stays 3") << KEY_TEMPERATURE_UNIT << "3" << 3;
+    QTest::newRow("unit huge") << KEY_TEMPERATURE_UNIT << "99999999999" << 0;
+    QTest::newRow("show fan 0") << KEY_DISPLAY_FAN_RPM << "0" << 0;
+    QTest::newRow("show fan 2") << KEY_DISPLAY_FAN_RPM << "2" << 2;
+    QTest::newRow("show fan yes") << KEY_DISPLAY_FAN_RPM << "yes" << 1;
+    QTest::newRow("unknown key") << "no such key"
+                                 << "x" << 0;
+}
+
+void TestCommonTools::integerSettingOutsideItsRuleReadsAsDefault()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, stored);
+    QFETCH(int, expected);
+    if (!stored.isNull())
+        CommonTools::SetSettingValue(key, stored);
+    QCOMPARE(CommonTools::GetSettingInt(key), expected);
+    // A changed setting's text follows the same rule.
+    if (!stored.isNull())
+        QCOMPARE(CommonTools::SettingValueToInt(key, stored), expected);
+}
+
+void TestCommonTools::temperatureUnitOtherThanZeroIsFahrenheit()
+{
+    QVERIFY(!CommonTools::IsFahrenheit(0));
+    QVERIFY(CommonTools::IsFahrenheit(1));
+    QVERIFY(CommonTools::IsFahrenheit(3));
+    QVERIFY(CommonTools::IsFahrenheit(-1));
+}
+
 void TestCommonTools::corruptSettingsFileGivesDefaults()
 {
     const QString path = CommonTools::SettingsFilePath();
@@ -146,6 +217,7 @@ void TestCommonTools::corruptSettingsFileGivesDefaults()
     file.write(garbage, sizeof garbage - 1);
     file.close();
     QCOMPARE(CommonTools::GetSettingValue(COMMON::KEY_LANGUAGE, 2).toString(), QStringLiteral("2"));
+    QCOMPARE(CommonTools::GetSettingInt(COMMON::KEY_CPU_TEMP_ALARM), COMMON::DEFAULT_CPU_TEMP_ALARM);
 }
 
 QTEST_GUILESS_MAIN(TestCommonTools)
