@@ -503,24 +503,24 @@ void AddSensors(State& state, const Found& found)
         sensor.nvmlDevice = found.nvmlDevices[nChip];
         sensor.name = composed.strName + found.nameSuffixes[nChip];
         sensor.runtimeStatusPath = found.statusPaths[nChip];
-        for (size_t i = 0; i < composed.temperatureLabels.size(); ++i) {
-            Reading reading;
-            reading.label = composed.temperatureLabels[i];
-            reading.origin = description.strChip + ":" + description.temperatures[i].strName;
-            reading.rule = composed.temperatureRules[i];
-            reading.pszUnit = kCelsius;
-            reading.nSubfeature = found.temperatureInputs[nChip][i];
-            sensor.temperatures.push_back(reading);
-        }
-        for (size_t i = 0; i < composed.fanLabels.size(); ++i) {
-            Reading reading;
-            reading.label = composed.fanLabels[i];
-            reading.origin = description.strChip + ":" + description.fans[i].strName;
-            reading.rule = composed.fanRules[i];
-            reading.pszUnit = kRpm;
-            reading.nSubfeature = found.fanInputs[nChip][i];
-            sensor.fans.push_back(reading);
-        }
+        const auto readings = [&description](const std::vector<std::string>& labels,
+                                             const std::vector<std::string>& rules,
+                                             const std::vector<hwmonlabels::Feature>& features,
+                                             const std::vector<int>& inputs, const char* pszUnit) {
+            std::vector<Reading> list(labels.size());
+            for (size_t i = 0; i < list.size(); ++i) {
+                list[i].label = labels[i];
+                list[i].origin = description.strChip + ":" + features[i].strName;
+                list[i].rule = rules[i];
+                list[i].pszUnit = pszUnit;
+                list[i].nSubfeature = inputs[i];
+            }
+            return list;
+        };
+        sensor.temperatures = readings(composed.temperatureLabels, composed.temperatureRules,
+                                       description.temperatures, found.temperatureInputs[nChip], kCelsius);
+        sensor.fans =
+            readings(composed.fanLabels, composed.fanRules, description.fans, found.fanInputs[nChip], kRpm);
         state.sensors.push_back(std::move(sensor));
     }
 }
