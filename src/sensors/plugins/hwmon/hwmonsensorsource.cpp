@@ -192,17 +192,8 @@ bool IsSuspended(const std::string& strStatusPath)
     if (strStatusPath.empty()) {
         return false;
     }
-    const int fd = open(strStatusPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    char buffer[32] = {};
-    const ssize_t nRead = read(fd, buffer, sizeof(buffer) - 1);
-    close(fd);
-    if (nRead <= 0) {
-        return false;
-    }
-    return std::strncmp(buffer, "suspended", 9) == 0 || std::strncmp(buffer, "suspending", 10) == 0;
+    const std::string strStatus = ReadSmallFile(strStatusPath);
+    return strStatus == "suspended" || strStatus == "suspending";
 }
 
 std::string ChipText(const sensors_chip_name* pChip)
@@ -327,7 +318,13 @@ void FindSensorsChips(Found& found)
         if (!strDevice.empty()) {
             strStatusPath = strDevice + "/power/runtime_status";
             description.pci = ReadPciFacts(strDevice);
-            description.pci.bSuspended = IsSuspended(strStatusPath);
+            // A device without runtime power management never sleeps; its
+            // status need not be read at every refresh.
+            const std::string strStatus = ReadSmallFile(strStatusPath);
+            description.pci.bSuspended = strStatus == "suspended" || strStatus == "suspending";
+            if (strStatus.empty() || strStatus == "unsupported") {
+                strStatusPath.clear();
+            }
         }
         const bool bAsleep = description.pci.bSuspended;
         std::vector<int> temperatures;
