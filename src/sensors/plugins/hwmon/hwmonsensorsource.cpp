@@ -185,6 +185,11 @@ hwmonlabels::PciFacts ReadPciFacts(const std::string& strFolder)
     return facts;
 }
 
+bool IsSleepingStatus(const std::string& strStatus)
+{
+    return strStatus == "suspended" || strStatus == "suspending";
+}
+
 // True while the device is runtime-suspended. Reading its sensors would wake
 // it (a discrete GPU then burns watts for nothing), so we leave it asleep.
 bool IsSuspended(const std::string& strStatusPath)
@@ -192,8 +197,7 @@ bool IsSuspended(const std::string& strStatusPath)
     if (strStatusPath.empty()) {
         return false;
     }
-    const std::string strStatus = ReadSmallFile(strStatusPath);
-    return strStatus == "suspended" || strStatus == "suspending";
+    return IsSleepingStatus(ReadSmallFile(strStatusPath));
 }
 
 std::string ChipText(const sensors_chip_name* pChip)
@@ -321,7 +325,7 @@ void FindSensorsChips(Found& found)
             // A device without runtime power management never sleeps; its
             // status need not be read at every refresh.
             const std::string strStatus = ReadSmallFile(strStatusPath);
-            description.pci.bSuspended = strStatus == "suspended" || strStatus == "suspending";
+            description.pci.bSuspended = IsSleepingStatus(strStatus);
             if (strStatus.empty() || strStatus == "unsupported") {
                 strStatusPath.clear();
             }
