@@ -39,7 +39,7 @@ extern "C" {
 #define VARNOKS_READING_ASLEEP 1
 
 /* One reading, 464 bytes. The reader clears it before each query and reads
- * valid, value, unit and label; a source need not fill more. A text that
+ * valid, state, value, unit and label; a source need not fill more. A text that
  * fills its whole field without a terminator is cut at the field's end. */
 typedef struct VarnoksSensorReading
 {
@@ -82,7 +82,7 @@ typedef const char* (*VarnoksSensorDiagnosticsFn)(void);
 #define VARNOKS_SENSOR_DIAGNOSTICS_SYMBOL "varnoks_sensor_diagnostics"
 #define VARNOKS_SENSOR_EXPLAIN_SYMBOL "varnoks_sensor_explain"
 
-/* Declarations every source implements. */
+/* Declarations of the entry points; the last two are optional. */
 VARNOKS_SENSOR_EXPORT int32_t varnoks_sensor_initialise(int32_t nFlags);
 VARNOKS_SENSOR_EXPORT void varnoks_sensor_shutdown(void);
 VARNOKS_SENSOR_EXPORT int32_t varnoks_sensor_count(void);

@@ -185,6 +185,11 @@ hwmonlabels::PciFacts ReadPciFacts(const std::string& strFolder)
     return facts;
 }
 
+bool IsSleepingStatus(const std::string& strStatus)
+{
+    return strStatus == "suspended" || strStatus == "suspending";
+}
+
 // True while the device is runtime-suspended. Reading its sensors would wake
 // it (a discrete GPU then burns watts for nothing), so we leave it asleep.
 bool IsSuspended(const std::string& strStatusPath)
@@ -192,17 +197,7 @@ bool IsSuspended(const std::string& strStatusPath)
     if (strStatusPath.empty()) {
         return false;
     }
-    const int fd = open(strStatusPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    char buffer[32] = {};
-    const ssize_t nRead = read(fd, buffer, sizeof(buffer) - 1);
-    close(fd);
-    if (nRead <= 0) {
-        return false;
-    }
-    return std::strncmp(buffer, "suspended", 9) == 0 || std::strncmp(buffer, "suspending", 10) == 0;
+    return IsSleepingStatus(ReadSmallFile(strStatusPath));
 }
 
 std::string ChipText(const sensors_chip_name* pChip)
@@ -327,7 +322,13 @@ void FindSensorsChips(Found& found)
         if (!strDevice.empty()) {
             strStatusPath = strDevice + "/power/runtime_status";
             description.pci = ReadPciFacts(strDevice);
-            description.pci.bSuspended = IsSuspended(strStatusPath);
+            // A device without runtime power management never sleeps; its
+            // status need not be read at every refresh.
+            const std::string strStatus = ReadSmallFile(strStatusPath);
+            description.pci.bSuspended = IsSleepingStatus(strStatus);
+            if (strStatus.empty() || strStatus == "unsupported") {
+                strStatusPath.clear();
+            }
         }
         const bool bAsleep = description.pci.bSuspended;
         std::vector<int> temperatures;
@@ -503,24 +504,24 @@ void AddSensors(State& state, const Found& found)
         sensor.nvmlDevice = found.nvmlDevices[nChip];
         sensor.name = composed.strName + found.nameSuffixes[nChip];
         sensor.runtimeStatusPath = found.statusPaths[nChip];
-        for (size_t i = 0; i < composed.temperatureLabels.size(); ++i) {
-            Reading reading;
-            reading.label = composed.temperatureLabels[i];
-            reading.origin = description.strChip + ":" + description.temperatures[i].strName;
-            reading.rule = composed.temperatureRules[i];
-            reading.pszUnit = kCelsius;
-            reading.nSubfeature = found.temperatureInputs[nChip][i];
-            sensor.temperatures.push_back(reading);
-        }
-        for (size_t i = 0; i < composed.fanLabels.size(); ++i) {
-            Reading reading;
-            reading.label = composed.fanLabels[i];
-            reading.origin = description.strChip + ":" + description.fans[i].strName;
-            reading.rule = composed.fanRules[i];
-            reading.pszUnit = kRpm;
-            reading.nSubfeature = found.fanInputs[nChip][i];
-            sensor.fans.push_back(reading);
-        }
+        const auto readings = [&description](const std::vector<std::string>& labels,
+                                             const std::vector<std::string>& rules,
+                                             const std::vector<hwmonlabels::Feature>& features,
+                                             const std::vector<int>& inputs, const char* pszUnit) {
+            std::vector<Reading> list(labels.size());
+            for (size_t i = 0; i < list.size(); ++i) {
+                list[i].label = labels[i];
+                list[i].origin = description.strChip + ":" + features[i].strName;
+                list[i].rule = rules[i];
+                list[i].pszUnit = pszUnit;
+                list[i].nSubfeature = inputs[i];
+            }
+            return list;
+        };
+        sensor.temperatures = readings(composed.temperatureLabels, composed.temperatureRules,
+                                       description.temperatures, found.temperatureInputs[nChip], kCelsius);
+        sensor.fans =
+            readings(composed.fanLabels, composed.fanRules, description.fans, found.fanInputs[nChip], kRpm);
         state.sensors.push_back(std::move(sensor));
     }
 }
