@@ -3,8 +3,8 @@
 #include "app/common.h"
 #include "app/rslogger.h"
 #include "update/ftp/qftp.h"
-#include "update/ftpdownload.h"
 #include "update/ftp/qurlinfo.h"
+#include "update/ftpdownload.h"
 #include "update/reachabilityprobe.h"
 
 #include <QTimer>
@@ -268,7 +268,8 @@ void FtpManager::dlFinished()
     if (!pDownload || pDownload != m_pDownload)
         return;
     m_bSuccess = pDownload->succeeded();
-    const QString strError = (m_bSuccess || m_bCancelled) ? QString() : QString::fromLatin1(kDownloadFailedText);
+    const QString strError =
+        (m_bSuccess || m_bCancelled) ? QString() : QString::fromLatin1(kDownloadFailedText);
     emit downloadFinished(m_bSuccess, pDownload->filePath(), strError);
     m_bCancelled = false;
 }
