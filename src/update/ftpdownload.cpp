@@ -83,6 +83,15 @@ void FtpDownload::stop()
     finish(false, true);
 }
 
+void FtpDownload::stopQuietly()
+{
+    ++m_nSerial;
+    m_bEnding = false;
+    m_stall.stop();
+    dropTransfer(true);
+    m_file.close();
+}
+
 void FtpDownload::onReadyRead()
 {
     if (!m_pTransfer || m_bEnding)
