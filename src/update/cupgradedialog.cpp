@@ -120,7 +120,8 @@ void CUpgradeDialog::on_btn_cancel_upgrade_clicked()
 void CUpgradeDialog::onExistNewVersionApp(QString strNewestVersion)
 {
     const UpgradeTimeState state = getUpgradeTimeState();
-    const UpgradeAction action = UpdateLogic::decideUpgradeAction(m_bAutoCheck, !strNewestVersion.isEmpty(), state);
+    const UpgradeAction action =
+        UpdateLogic::decideUpgradeAction(m_bAutoCheck, !strNewestVersion.isEmpty(), state);
     // While an offer is on screen or its download runs, a result that would
     // open a second box is dropped; the others still keep the reminder right.
     if (m_bOffering && (action == UpgradeAction::OfferNow || action == UpgradeAction::UpToDate)) {

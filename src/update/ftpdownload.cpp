@@ -83,6 +83,15 @@ void FtpDownload::stop()
     finish(false, true);
 }
 
+void FtpDownload::stopQuietly()
+{
+    ++m_nSerial;
+    m_bEnding = false;
+    m_stall.stop();
+    dropTransfer(true);
+    m_file.close();
+}
+
 void FtpDownload::onReadyRead()
 {
     if (!m_pTransfer || m_bEnding)
@@ -182,11 +191,12 @@ void FtpDownload::finish(bool bSuccess, bool bReport)
     m_file.close();
     m_bSuccess = bSuccess;
     if (!bSuccess && !m_bStopped)
-        RSLogger::GetInstance()->WriteLog(
-            LOG_ERROR,
-            QStringLiteral("Download of %1 failed. (%2)")
-                .arg(m_file.fileName(), m_strFailure.isEmpty() ? QStringLiteral("unknown reason") : m_strFailure),
-            "FtpDownload::finish");
+        RSLogger::GetInstance()->WriteLog(LOG_ERROR,
+                                          QStringLiteral("Download of %1 failed. (%2)")
+                                              .arg(m_file.fileName(), m_strFailure.isEmpty()
+                                                                          ? QStringLiteral("unknown reason")
+                                                                          : m_strFailure),
+                                          "FtpDownload::finish");
     if (bReport)
         emit finished();
 }

@@ -39,6 +39,8 @@ public:
     void start(const QString& strRemotePath, const QString& strLocalPath);
     // The user's stop: finished() is emitted before this returns.
     void stop();
+    // Drops the transfer without a report.
+    void stopQuietly();
     void setStallTimeout(int nMsecs) { m_stall.setInterval(nMsecs); }
 
     bool isRunning() const { return m_pTransfer != nullptr; }

@@ -3,8 +3,8 @@
 #include "app/common.h"
 #include "app/rslogger.h"
 #include "update/ftp/qftp.h"
-#include "update/ftpdownload.h"
 #include "update/ftp/qurlinfo.h"
+#include "update/ftpdownload.h"
 #include "update/reachabilityprobe.h"
 
 #include <QTimer>
@@ -251,7 +251,13 @@ void FtpManager::startDownload(const QString& strRemotePath, const QString& strL
     // failure text.
     m_bCancelled = false;
     m_bSuccess = false;
-    delete m_pDownload; // a previous one ends without a report
+    if (m_pDownload) {
+        // A previous one ends without a report. It may be the sender whose
+        // report led here, so it goes from the event loop.
+        m_pDownload->disconnect(this);
+        m_pDownload->stopQuietly();
+        m_pDownload->deleteLater();
+    }
     m_pDownload = new FtpDownload(m_server, this);
     if (m_nStallTimeoutMs > 0)
         m_pDownload->setStallTimeout(m_nStallTimeoutMs);
@@ -268,7 +274,8 @@ void FtpManager::dlFinished()
     if (!pDownload || pDownload != m_pDownload)
         return;
     m_bSuccess = pDownload->succeeded();
-    const QString strError = (m_bSuccess || m_bCancelled) ? QString() : QString::fromLatin1(kDownloadFailedText);
+    const QString strError =
+        (m_bSuccess || m_bCancelled) ? QString() : QString::fromLatin1(kDownloadFailedText);
     emit downloadFinished(m_bSuccess, pDownload->filePath(), strError);
     m_bCancelled = false;
 }

@@ -114,22 +114,23 @@ int monthFromName(Span s)
 // Listing times are the server's local wall-clock times, and so are ours.
 // Building a local date-time asks the C library for the zone (mktime, which
 // looks at /etc/localtime every time); that would cost more than the rest of
-// the line, and the entries of one listing share few distinct minutes. The
-// cache keeps what Qt itself built, so the result is exactly the same.
+// the line. The zone's offset is looked up once per hour of a day and the
+// date-time carries it. Zones change their offset on the hour, so only a
+// zone with a half-hour change could be off, and then by its half hour at
+// the change.
 QDateTime localDateTime(const QDate& date, const QTime& time)
 {
     if (!date.isValid())
         return QDateTime();
-    thread_local QHash<qint64, QDateTime> cache;
-    const qint64 key = date.toJulianDay() * 1440 + time.hour() * 60 + time.minute();
-    const auto found = cache.constFind(key);
-    if (found != cache.constEnd())
-        return found.value();
-    if (cache.size() >= 4096)
-        cache.clear();
-    const QDateTime value(date, time);
-    cache.insert(key, value);
-    return value;
+    thread_local QHash<qint64, int> offsets;
+    const qint64 key = date.toJulianDay() * 24 + time.hour();
+    auto found = offsets.constFind(key);
+    if (found == offsets.constEnd()) {
+        if (offsets.size() >= 4096)
+            offsets.clear();
+        found = offsets.insert(key, QDateTime(date, QTime(time.hour(), 0)).offsetFromUtc());
+    }
+    return QDateTime(date, time, Qt::OffsetFromUTC, found.value());
 }
 
 // Owners and groups repeat from line to line; the last one decoded is

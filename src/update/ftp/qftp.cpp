@@ -73,7 +73,9 @@ struct QFtp::Command_
     bool hasData = false;
 };
 
-QFtp::QFtp(QObject* parent) : QObject(parent), m_pPI(new QFtpPI(this)), m_strError(QCoreApplication::translate("QFtp", "Unknown error"))
+QFtp::QFtp(QObject* parent)
+    : QObject(parent), m_pPI(new QFtpPI(this)),
+      m_strError(QCoreApplication::translate("QFtp", "Unknown error"))
 {
     connect(m_pPI, &QFtpPI::connectState, this, &QFtp::_q_piConnectState);
     connect(m_pPI, &QFtpPI::finished, this, &QFtp::_q_piFinished);
@@ -395,9 +397,8 @@ void QFtp::_q_piFinished(const QString&)
         c->lines.value(0).startsWith(QLatin1String("TYPE I"))) {
         // In stream mode the end of the data connection is the end of the
         // file; the size the server announced is the only other witness.
-        _q_piError(UnknownError, QStringLiteral("Received %1 of %2 bytes")
-                                     .arg(dtp->bytesDone())
-                                     .arg(dtp->bytesTotal()));
+        _q_piError(UnknownError,
+                   QStringLiteral("Received %1 of %2 bytes").arg(dtp->bytesDone()).arg(dtp->bytesTotal()));
         return;
     }
     if (m_queue.first()->command == Close && m_nState != Unconnected) {

@@ -199,7 +199,8 @@ bool QFtpDTP::takeOverForReading()
     QTcpSocket* socket = m_pSocket;
     const int fd = ::fcntl(int(socket->socketDescriptor()), F_DUPFD_CLOEXEC, 0);
     if (fd < 0) {
-        setError(QStringLiteral("Cannot read the data connection: %1").arg(QString::fromLocal8Bit(strerror(errno))));
+        setError(QStringLiteral("Cannot read the data connection: %1")
+                     .arg(QString::fromLocal8Bit(strerror(errno))));
         releaseSocket();
         m_bConnected = false;
         emit connectState(CsConnectionRefused);
@@ -248,7 +249,8 @@ void QFtpDTP::readDescriptor()
             return;
         // A reset (ECONNRESET) or another failure: the stream did not end,
         // it broke off.
-        descriptorClosed(QStringLiteral("Data connection broken: %1").arg(QString::fromLocal8Bit(strerror(errno))));
+        descriptorClosed(
+            QStringLiteral("Data connection broken: %1").arg(QString::fromLocal8Bit(strerror(errno))));
         return;
     }
 }

@@ -398,12 +398,14 @@ void QFtpPI::handleReply(int code, const QString& text)
     // the server's final word is 226 or 250. A RETR answered with anything
     // else of the 1yz/2yz kind (a "200 OK" while the data still flows, say)
     // is not a transfer we can vouch for.
-    if (m_strCurrentCmd.startsWith(QLatin1String("RETR")) && m_state == Waiting && m_abortState == AbortNone &&
+    if (m_strCurrentCmd.startsWith(QLatin1String("RETR")) && m_state == Waiting &&
+        m_abortState == AbortNone &&
         ((first == 1 && code != 125 && code != 150) || (first == 2 && code != 226 && code != 250))) {
         log(LOG_WARNING, QStringLiteral("%1 answered RETR with %2 %3").arg(m_strHost).arg(code).arg(text),
             "QFtpPI::handleReply");
         m_pDTP->abortConnection();
-        failCommand(QFtp::UnknownError, QStringLiteral("Unexpected reply to RETR: %1 %2").arg(code).arg(text));
+        failCommand(QFtp::UnknownError,
+                    QStringLiteral("Unexpected reply to RETR: %1 %2").arg(code).arg(text));
         return;
     }
 

@@ -419,7 +419,8 @@ void TestUpdateFlow::stoppedDownloadReportsAtOnceWithoutText()
     manager.startDownload(QStringLiteral("/ZRN/V1.0.4.3/missing.exe"), local);
     QVERIFY(finished.wait(20000));
     QCOMPARE(finished.at(1).at(2).toString(), kFailureText);
-    QCOMPARE(manager.downloadFailure(), QStringLiteral("Downloading file failed: No such file or directory."));
+    QCOMPARE(manager.downloadFailure(),
+             QStringLiteral("Downloading file failed: No such file or directory."));
 }
 
 void TestUpdateFlow::destroyingTheCheckerDuringADownloadReportsNothing()
@@ -618,11 +619,14 @@ void TestUpdateFlow::installerThatIsNotWholeNeverStarts_data()
 {
     QTest::addColumn<QByteArray>("script"); // how the server ends the RETR
     QTest::addColumn<QString>("why");       // shown in the box and logged
-    QTest::newRow("early 2xx while data flows") << QByteArray("early-200") << "Unexpected reply to RETR: 200 OK";
-    QTest::newRow("reset then 226") << QByteArray("reset-226") << "Data connection broken: Connection reset by peer";
+    QTest::newRow("early 2xx while data flows")
+        << QByteArray("early-200") << "Unexpected reply to RETR: 200 OK";
+    QTest::newRow("reset then 226") << QByteArray("reset-226")
+                                    << "Data connection broken: Connection reset by peer";
     QTest::newRow("reset then control close") << QByteArray("reset-close") << "Connection closed";
     QTest::newRow("short then 226 with SIZE") << QByteArray("short-226") << "Received 16384 of 32768 bytes";
-    QTest::newRow("no data for longer than allowed") << QByteArray("stall") << "no data from the server for 1 s";
+    QTest::newRow("no data for longer than allowed")
+        << QByteArray("stall") << "no data from the server for 1 s";
 }
 
 void TestUpdateFlow::installerThatIsNotWholeNeverStarts()

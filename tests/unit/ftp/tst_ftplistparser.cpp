@@ -125,8 +125,8 @@ void TestFtpListParser::parsesLine_data()
         << "V1.0.4.10" << 1 << qint64(0) << 0666 << at(2026, 12, 7, 7, 37) << true << false << "";
     QTest::newRow("dos 24-hour afternoon file")
         << QByteArray("12-07-26  19:05                 2048 VarnoksPilotSetup_V1.0.4.10.exe") << QString()
-        << mid2026 << "VarnoksPilotSetup_V1.0.4.10.exe" << 0 << qint64(2048) << 0777
-        << at(2026, 12, 7, 19, 5) << true << true << "";
+        << mid2026 << "VarnoksPilotSetup_V1.0.4.10.exe" << 0 << qint64(2048) << 0777 << at(2026, 12, 7, 19, 5)
+        << true << true << "";
     QTest::newRow("dos 24-hour four-digit year")
         << QByteArray("12-07-2026  00:00       <DIR>          Beta") << QString() << mid2026 << "Beta" << 1
         << qint64(0) << 0666 << at(2026, 12, 7, 0, 0) << true << false << "";

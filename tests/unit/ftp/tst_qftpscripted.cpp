@@ -744,8 +744,8 @@ void TestQFtpScripted::getReportsSuccessOnlyForAWholeFile_data()
 {
     QTest::addColumn<QByteArray>("script"); // how the server ends the RETR
     QTest::addColumn<bool>("sizeAnswered");
-    QTest::addColumn<bool>("whole");       // the get must succeed
-    QTest::addColumn<QString>("reason");   // last line of the error text
+    QTest::addColumn<bool>("whole");     // the get must succeed
+    QTest::addColumn<QString>("reason"); // last line of the error text
     QTest::newRow("whole with SIZE") << QByteArray("whole") << true << true << QString();
     QTest::newRow("whole without SIZE") << QByteArray("whole") << false << true << QString();
     QTest::newRow("whole, final reply 250") << QByteArray("whole-250") << true << true << QString();
@@ -756,8 +756,8 @@ void TestQFtpScripted::getReportsSuccessOnlyForAWholeFile_data()
         << QByteArray("early-110") << false << false << "Unexpected reply to RETR: 110 MARK 5 = 5";
     QTest::newRow("reset then 226") << QByteArray("reset-226") << false << false
                                     << "Data connection broken: Connection reset by peer";
-    QTest::newRow("reset then control close") << QByteArray("reset-close") << false << false
-                                              << "Connection closed";
+    QTest::newRow("reset then control close")
+        << QByteArray("reset-close") << false << false << "Connection closed";
     QTest::newRow("short then 226 with SIZE")
         << QByteArray("short-226") << true << false << "Received 50000 of 100000 bytes";
     // In stream mode the end of the data connection is the end of the file:

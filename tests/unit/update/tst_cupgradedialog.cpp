@@ -216,12 +216,10 @@ void TestCUpgradeDialog::resultDuringAnOfferKeepsOnlyTheReminder_data()
     QTest::addColumn<QString>("second"); // result that arrives while the offer is up
     QTest::addColumn<TimeAfter>("timeAfter");
     QTest::addColumn<bool>("timerRuns");
-    QTest::newRow("auto, nothing newer still clears the reminder")
-        << true << "" << TimeAfter::None << false;
+    QTest::newRow("auto, nothing newer still clears the reminder") << true << "" << TimeAfter::None << false;
     QTest::newRow("auto, newer and not due still starts the timer")
         << true << "V1.0.4.9" << TimeAfter::Fresh << true;
-    QTest::newRow("user, up to date would open a box: dropped")
-        << false << "" << TimeAfter::Fresh << false;
+    QTest::newRow("user, up to date would open a box: dropped") << false << "" << TimeAfter::Fresh << false;
     QTest::newRow("user, newer would open a box: dropped")
         << false << "V1.0.4.9" << TimeAfter::Fresh << false;
 }

@@ -180,7 +180,8 @@ bool ProftpdProcess::start(const QString& root, const QString& workDir, const QS
     QProcess crypt;
     crypt.start(QStringLiteral("/usr/bin/python3"),
                 {QStringLiteral("-W"), QStringLiteral("ignore"), QStringLiteral("-c"),
-                 QStringLiteral("import crypt,sys; print(crypt.crypt(sys.argv[1], '$6$varnokstest$'))"), password});
+                 QStringLiteral("import crypt,sys; print(crypt.crypt(sys.argv[1], '$6$varnokstest$'))"),
+                 password});
     if (!crypt.waitForFinished(10000) || crypt.exitCode() != 0)
         return fail(QStringLiteral("cannot hash the password"));
     const QByteArray hash = crypt.readAllStandardOutput().trimmed();
@@ -203,8 +204,8 @@ bool ProftpdProcess::start(const QString& root, const QString& workDir, const QS
     // proftpd refuses user files that others may read.
     passwdFile.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
     groupFile.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
-    passwdFile.write(user.toUtf8() + ':' + hash + ':' + QByteArray::number(uid) + ':' + QByteArray::number(gid) +
-                     "::" + QFile::encodeName(root) + ":/bin/false\n");
+    passwdFile.write(user.toUtf8() + ':' + hash + ':' + QByteArray::number(uid) + ':' +
+                     QByteArray::number(gid) + "::" + QFile::encodeName(root) + ":/bin/false\n");
     groupFile.write(runGroup.toUtf8() + ":x:" + QByteArray::number(gid) + ":\n");
     const QString text = QStringLiteral("ServerType standalone\n"
                                         "ServerName \"varnoks test\"\n"
@@ -251,7 +252,8 @@ bool ProftpdProcess::start(const QString& root, const QString& workDir, const QS
             return fail(QStringLiteral("proftpd ended at start"));
         QTcpSocket socket;
         socket.connectToHost(QHostAddress::LocalHost, m_port);
-        if (socket.waitForConnected(500) && socket.waitForReadyRead(2000) && socket.readAll().startsWith("220"))
+        if (socket.waitForConnected(500) && socket.waitForReadyRead(2000) &&
+            socket.readAll().startsWith("220"))
             return true;
         QThread::msleep(100);
     }
