@@ -215,8 +215,13 @@ def check_status_notifier_item(bus_module, bin_dir, watcher, language):
     title, top_labels, device_labels = LANGUAGES[language]
     program = Program(bin_dir, language)
     try:
-        line = watcher.readline_within(15)
-        if not line or not line.startswith("ITEM "):
+        # Qt names the item's bus name after the process id.
+        item_name = "org.kde.StatusNotifierItem-%d-" % program.process.pid
+        end = time.monotonic() + 15
+        line = ""
+        while time.monotonic() < end and not line.startswith("ITEM " + item_name):
+            line = watcher.readline_within(max(0.1, end - time.monotonic())) or ""
+        if not line.startswith("ITEM " + item_name):
             fail("language %d: the program registered no item with the watcher; it said:\n%s"
                  % (language, program.output()))
         _, service, path = line.split()
