@@ -1,5 +1,5 @@
-#include "device/hidreport.h"
 #include "device/backends/virtualhidbackend.h"
+#include "device/hidreport.h"
 #include "devsimdriver.h"
 #include "testenv.h"
 
