@@ -172,7 +172,7 @@ void QFtpDTP::dropConnection()
 {
     // Our own decision to end the transfer: the interpreter learns of the
     // close like of any other, so a reply it keeps is acted on.
-    const bool hadConnection = m_pSocket && m_bConnected;
+    const bool hadConnection = (m_pSocket || m_nFd >= 0) && m_bConnected;
     abortConnection();
     m_bConnected = false;
     if (hadConnection)
@@ -243,14 +243,15 @@ void QFtpDTP::readDescriptor()
             descriptorClosed(QString());
             return;
         }
-        if (errno == EINTR)
+        const int error = errno;
+        if (error == EINTR)
             continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK)
+        if (error == EAGAIN || error == EWOULDBLOCK)
             return;
         // A reset (ECONNRESET) or another failure: the stream did not end,
         // it broke off.
         descriptorClosed(
-            QStringLiteral("Data connection broken: %1").arg(QString::fromLocal8Bit(strerror(errno))));
+            QStringLiteral("Data connection broken: %1").arg(QString::fromLocal8Bit(strerror(error))));
         return;
     }
 }

@@ -216,10 +216,19 @@ void TestUpdateFlow::proftpdInBothListStylesServesTheNewestInstaller()
                             {"ZRN/V9.9.9", "a file named like a version"},
                             {"ZRN/v2.0/", {}},
                             {"ZRN/Beta/", {}}}));
-    // Started as root, proftpd serves as nobody, who must reach the folder.
+    // Started as root, proftpd serves as nobody, who must reach the folder
+    // whatever the umask.
+    const QFileDevice::Permissions readable =
+        QFile::ReadOther | QFile::ReadGroup | QFile::ReadOwner | QFile::WriteOwner;
+    const QFileDevice::Permissions traversable =
+        readable | QFile::ExeOther | QFile::ExeGroup | QFile::ExeOwner;
+    QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        QFile::setPermissions(path, it.fileInfo().isDir() ? traversable : readable);
+    }
     for (QString dir = root; dir.startsWith(m_work->path()); dir = QFileInfo(dir).path())
-        QFile::setPermissions(dir, QFile::permissions(dir) | QFile::ReadOther | QFile::ExeOther |
-                                       QFile::ReadGroup | QFile::ExeGroup);
+        QFile::setPermissions(dir, QFile::permissions(dir) | traversable);
     const QString conf = m_work->filePath(QStringLiteral("proftpd"));
     QVERIFY(QDir().mkpath(conf));
     ProftpdProcess proftpd;
