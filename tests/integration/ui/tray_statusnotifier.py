@@ -150,6 +150,11 @@ class Program:
             "VARNOKS_UPDATE_SERVER": "127.0.0.1:1",
             "NO_AT_BRIDGE": "1",
         })
+        if "ASAN_OPTIONS" in env:
+            # libxkbcommon-x11 hands strndup() a keymap name without a
+            # terminator; the strict check reads that as an overflow inside
+            # the X connection set-up, which is not our code.
+            env["ASAN_OPTIONS"] += ":strict_string_checks=0"
         self.output_path = os.path.join(self.home, "output.txt")
         with open(self.output_path, "w") as output:
             self.process = subprocess.Popen([os.path.join(bin_dir, "varnoks-pilot")], env=env, stdout=output,
