@@ -84,6 +84,7 @@ private slots:
     void trayActivationOpensSettings_data();
     void trayActivationOpensSettings();
     void settingsChangesReachRotationAndSender();
+    void handEditedJunkSettingsReadAsDefaults();
 
 private:
     QScopedPointer<TestEnv> m_env;
@@ -386,6 +387,42 @@ void TestMainWindow::settingsChangesReachRotationAndSender()
     QVERIFY(sim.waitForReports("a", 2, 5000));
     for (const DevsimDriver::Report& report : sim.reports("a"))
         QCOMPARE(report.alarm, 0);
+}
+
+void TestMainWindow::handEditedJunkSettingsReadAsDefaults()
+{
+    // As a user's editor leaves the file: nothing here is a value the
+    // program could have stored.
+    const QString path = CommonTools::SettingsFilePath();
+    QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("[General]\n"
+               "CPU%20temperature%20alarm=hot\n"
+               "GPU%20temperature%20alarm=4294967301\n"
+               "fan%20rpm%20alarm=-5\n"
+               "temperature%20unit=celsius\n"
+               "change%20interval=0\n"
+               "display%20cpu%20temperature=yes\n");
+    file.close();
+
+    DevsimDriver sim;
+    QVERIFY(sim.start({"a"}));
+    sim.useAsBackend();
+    MainWindow window;
+    CSettingDlg* settings = window.settingDialog();
+    QCOMPARE(settings->findChild<QSpinBox*>("spinBox_cpu_temp_alarm")->value(), 90);
+    QCOMPARE(settings->findChild<QSpinBox*>("spinBox_gpu_temp_alarm")->value(), 90);
+    QCOMPARE(settings->findChild<QSpinBox*>("spinBox_fanRpm_alarm")->value(), 300);
+    QVERIFY(settings->findChild<QCheckBox*>("checkBox_displayCPUTemp")->isChecked());
+    QCOMPARE(settings->findChild<QSpinBox*>("spinBox_changeInterval")->value(), 2);
+
+    // Readings of 52, 61 and 1500 rpm are far from the default thresholds.
+    QVERIFY(sim.waitForReports("a", 6, 8000));
+    for (const DevsimDriver::Report& report : sim.reports("a")) {
+        QCOMPARE(report.alarm, 0);
+        QVERIFY(!report.fahrenheit);
+    }
 }
 
 QTEST_MAIN(TestMainWindow)
