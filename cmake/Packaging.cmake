@@ -2,8 +2,10 @@
 #
 # `cmake --install build --prefix /usr` (or a DESTDIR) lays out:
 #   bin/varnoks-pilot, bin/varnoks-sensors, bin/varnoks-devsim
-#   <libdir>/varnoks-pilot/libvarnoks-sensors-*.so   private, found through RPATH
+#   <plugin dir>/libvarnoks-sensors-*.so             private, found through RPATH
 #   share/applications/varnoks-pilot.desktop, share/icons/hicolor/*/apps/
+#   share/metainfo/example.varnoks_pilot.VarnoksPilot.metainfo.xml
+#   share/man/man1/varnoks-pilot.1.gz, varnoks-sensors.1.gz, varnoks-devsim.1.gz
 #   <udevdir>/rules.d/70-varnoks-pilot.rules         (packaging/CMakeLists.txt)
 #   share/doc/varnoks-pilot/                          README, docs, copyright, changelog
 #
@@ -48,6 +50,23 @@ add_custom_command(
 add_custom_target(varnoks_changelog ALL DEPENDS ${VARNOKS_CHANGELOG_GZ})
 install(FILES ${VARNOKS_CHANGELOG_GZ} DESTINATION ${VARNOKS_DOC_DIR})
 
+# Manual pages: hand-written roff in docs/man, the version filled in at
+# configure time, compressed like the changelog.
+set(VARNOKS_MAN_PAGES varnoks-pilot varnoks-sensors varnoks-devsim)
+set(VARNOKS_MAN_GZ)
+foreach(page ${VARNOKS_MAN_PAGES})
+  set(roff ${CMAKE_BINARY_DIR}/man/${page}.1)
+  configure_file(${PROJECT_SOURCE_DIR}/docs/man/${page}.1.in ${roff} @ONLY)
+  add_custom_command(
+    OUTPUT ${roff}.gz
+    COMMAND ${GZIP_EXE} -9nc ${roff} > ${roff}.gz
+    DEPENDS ${roff}
+    VERBATIM)
+  list(APPEND VARNOKS_MAN_GZ ${roff}.gz)
+endforeach()
+add_custom_target(varnoks_man_pages ALL DEPENDS ${VARNOKS_MAN_GZ})
+install(FILES ${VARNOKS_MAN_GZ} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
 # Debian package of the installed tree: `cpack -G DEB` in the build tree, or
 # scripts/package.
 set(CPACK_GENERATOR "DEB")
@@ -56,8 +75,9 @@ set(CPACK_PACKAGE_VENDOR "Brindlex")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_CONTACT "VarnoksPilot maintainers <maintainers@varnoks-pilot.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "tray program that feeds USB sensor displays")
+# CPack indents every line of the long description by one blank itself.
 set(CPACK_PACKAGE_DESCRIPTION
-    "VarnoksPilot sits in the system tray, reads the CPU temperature, the GPU\n temperature and the CPU fan speed, and keeps every attached USB display\n (2e3c:0a12) supplied with them twice a second.")
+    "VarnoksPilot sits in the system tray, reads the CPU temperature, the GPU\ntemperature and the CPU fan speed, and keeps every attached USB display\n(2e3c:0a12) supplied with them twice a second.")
 set(CPACK_DEBIAN_PACKAGE_SECTION "utils")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://varnoks-pilot.example/")

@@ -25,7 +25,7 @@ int main(int argc, char* argv[])
         CommonTools::AddTaskToScheduler(COMMON::TASK_NAME, QCoreApplication::applicationFilePath());
 
     QTranslator translator;
-    const int nLanguage = CommonTools::GetSettingValue(COMMON::KEY_LANGUAGE, 2).toInt();
+    const int nLanguage = CommonTools::GetSettingInt(COMMON::KEY_LANGUAGE);
     translator.load(CommonTools::GetTranslationFile(nLanguage), QString(), QString(), QString());
     app.installTranslator(&translator);
 

@@ -45,6 +45,27 @@ QList<QByteArray> unixLines()
     return lines;
 }
 
+// Every line with a time of day of its own: each date-time is built afresh,
+// which asks the C library for the local zone.
+QList<QByteArray> unixLinesDistinctTimes()
+{
+    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    QList<QByteArray> lines;
+    lines.reserve(kLines);
+    for (int i = 0; i < kLines; ++i) {
+        const int minutes = i % 1440;
+        QByteArray line = "-rw-r--r--   1 owner    group          42 ";
+        line += kMonths[(i / 1440) % 12];
+        line += ' ' + QByteArray::number(1 + (i / 17280) % 28) + ' ';
+        line += QByteArray::number(minutes / 60).rightJustified(2, '0') + ':' +
+                QByteArray::number(minutes % 60).rightJustified(2, '0');
+        line += " file_" + QByteArray::number(i) + ".txt\r\n";
+        lines << line;
+    }
+    return lines;
+}
+
 QList<QByteArray> dosLines()
 {
     QList<QByteArray> lines;
@@ -84,6 +105,16 @@ void BM_ParseUnixListing100k(benchmark::State& state)
     parseAll(state, lines);
 }
 BENCHMARK(BM_ParseUnixListing100k)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+
+void BM_ParseUnixDistinctTimes100k(benchmark::State& state)
+{
+    static const QList<QByteArray> lines = unixLinesDistinctTimes();
+    parseAll(state, lines);
+}
+BENCHMARK(BM_ParseUnixDistinctTimes100k)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 void BM_ParseDosListing100k(benchmark::State& state)
 {

@@ -8,38 +8,74 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QMutex>
 #include <QMutexLocker>
 #include <QRegularExpression>
-#include <QSharedPointer>
-#include <QStandardPaths>
-#include <QTextStream>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 std::atomic<RSLogger*> RSLogger::s_pInstance{nullptr};
 std::atomic<bool> RSLogger::s_bDestroyed{false};
 
 namespace {
 
-// Guards the creation of the logger and every line written.
-QMutex& loggerMutex()
-{
-    static QMutex mutex;
-    return mutex;
-}
+// Guards the creation of the logger and every line written. A QBasicMutex
+// has no destructor, so it still works for code that logs during exit.
+QBasicMutex g_loggerMutex;
 
-QSharedPointer<RSLogger>& loggerOwner()
+// Shuts the logger down when static objects are destroyed at exit.
+struct LoggerShutdown
 {
-    static QSharedPointer<RSLogger> owner;
-    return owner;
-}
+    ~LoggerShutdown()
+    {
+        if (RSLogger* logger = RSLogger::GetInstance())
+            logger->Shutdown();
+    }
+};
 
 bool folderUsable(const QString& path)
 {
     if (!QDir().mkpath(path))
         return false;
     return ::access(QFile::encodeName(path).constData(), W_OK | X_OK) == 0;
+}
+
+bool isWithin(const QString& path, const QString& folder)
+{
+    const QString base = QDir::cleanPath(folder);
+    return path == base || path.startsWith(base == QLatin1String("/") ? base : base + QLatin1Char('/'));
+}
+
+// Opens today's file for appending, but only a regular file (or a new one):
+// a FIFO, a device or a symbolic link in its place would block or redirect
+// the log. Never blocks. Returns -1 when there is nothing to write to;
+// created tells whether the file is new.
+int openLogFile(const QString& path, bool* created)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st;
+    if (::lstat(name.constData(), &st) == 0 && !S_ISREG(st.st_mode))
+        return -1;
+    const int flags = O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+    *created = true;
+    int fd = ::open(name.constData(), flags | O_CREAT | O_EXCL, 0644);
+    if (fd < 0 && errno == EEXIST) {
+        *created = false;
+        fd = ::open(name.constData(), flags);
+    }
+    if (fd < 0)
+        return -1;
+    // Something else may have taken the name between the two looks.
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    // Back to ordinary writes now that the file is known to be regular.
+    ::fcntl(fd, F_SETFL, O_APPEND);
+    return fd;
 }
 
 } // namespace
@@ -49,12 +85,16 @@ RSLogger* RSLogger::GetInstance()
     RSLogger* instance = s_pInstance.load(std::memory_order_acquire);
     if (instance)
         return instance;
-    QMutexLocker locker(&loggerMutex());
+    QMutexLocker locker(&g_loggerMutex);
     instance = s_pInstance.load(std::memory_order_relaxed);
     if (!instance) {
         instance = new RSLogger();
-        loggerOwner().reset(instance);
         s_pInstance.store(instance, std::memory_order_release);
+        locker.unlock();
+        // Static objects go in the reverse order of their construction: one
+        // built before this first log call that logs from its destructor
+        // finds the logger shut down and writes nothing.
+        static LoggerShutdown shutdown;
     }
     return instance;
 }
@@ -65,31 +105,60 @@ RSLogger::RSLogger()
     const QString path = GetLogFilePath();
     if (path.isEmpty())
         return;
-    m_pFile = new QFile(path);
-    const bool existed = m_pFile->exists();
-    m_pFile->open(QIODevice::ReadWrite | QIODevice::Append | QIODevice::Text);
-    if (!existed && m_pFile->isOpen()) {
-        QTextStream stream(m_pFile);
-        stream.setCodec("UTF-8");
-        const QString stars(78, QLatin1Char('*'));
-        stream << stars << "\n"
-               << "* Device Monitor Application Running Log Information.\n"
-               << "* BuildTime:" << QDateTime::currentDateTime().toString("yyyy-MM-dd hh:mm:ss") << "\n"
-               << stars << "\n";
-        stream.flush();
-        m_pFile->flush();
+    bool created = false;
+    const int fd = openLogFile(path, &created);
+    if (fd < 0)
+        return;
+    m_pFile = new QFile();
+    if (!m_pFile->open(fd, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered,
+                       QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        delete m_pFile;
+        m_pFile = nullptr;
+        return;
+    }
+    if (created) {
+        const QByteArray stars(78, '*');
+        const QByteArray header =
+            stars + "\n* Device Monitor Application Running Log Information.\n* BuildTime:" +
+            QDateTime::currentDateTime().toString("yyyy-MM-dd hh:mm:ss").toUtf8() + "\n" + stars + "\n";
+        m_pFile->write(header);
     }
 }
 
 RSLogger::~RSLogger()
 {
+    Shutdown();
+}
+
+void RSLogger::Shutdown()
+{
+    QMutexLocker locker(&g_loggerMutex);
     s_bDestroyed.store(true);
-    s_pInstance.store(nullptr, std::memory_order_release);
     if (m_pFile) {
         m_pFile->close();
         delete m_pFile;
         m_pFile = nullptr;
     }
+}
+
+bool RSLogger::IsBuildTreeFolder(const QString& strExeDir)
+{
+    if (strExeDir.isEmpty() || !QDir::isAbsolutePath(strExeDir))
+        return false;
+    const QString dir = QDir::cleanPath(strExeDir);
+    // An installed program is never a build tree, wherever it was built.
+    static const char* const systemFolders[] = {"/usr", "/opt", "/bin", "/sbin", "/lib", "/lib64", "/etc"};
+    for (const char* folder : systemFolders) {
+        if (isWithin(dir, QString::fromLatin1(folder)))
+            return false;
+    }
+    if (isWithin(dir, QStringLiteral(VARNOKS_INSTALL_PREFIX)))
+        return false;
+    // CMake leaves its cache at the top of the build tree; executables sit
+    // in bin/ below it.
+    return QFileInfo::exists(dir + QStringLiteral("/CMakeCache.txt")) ||
+           QFileInfo::exists(dir + QStringLiteral("/../CMakeCache.txt"));
 }
 
 QString RSLogger::LogFolderPath()
@@ -99,10 +168,10 @@ QString RSLogger::LogFolderPath()
     if (!fromEnv.isEmpty())
         return QDir::cleanPath(fromEnv) + QLatin1Char('/');
 
-    // Beside the executable when we may write there, as a portable build
-    // expects; an installed program's folder is not writable by its user.
+    // Beside the executable in a build tree, so a developer finds the log
+    // next to what was built; an installed program logs per user.
     const QString appDir = QCoreApplication::applicationDirPath();
-    if (!appDir.isEmpty()) {
+    if (IsBuildTreeFolder(appDir)) {
         const QString besideExe = appDir + QStringLiteral("/logs/");
         if (folderUsable(besideExe))
             return besideExe;
@@ -123,23 +192,24 @@ QString RSLogger::GetLogFilePath()
         return QString();
     }
 
-    const QString filePath =
-        folder + QStringLiteral("Log_") + QDate::currentDate().toString("yyyy-MM-dd") + QStringLiteral(".txt");
+    const QString fileName =
+        QStringLiteral("Log_") + QDate::currentDate().toString("yyyy-MM-dd") + QStringLiteral(".txt");
 
-    // Keep the two newest dated files besides today's. Only our own daily
-    // files are candidates, so a folder that also holds other things (the
-    // folder may be named by VARNOKS_LOG_DIR) never loses them.
+    // Keep the two newest older day files besides today's, however many
+    // starts the day has seen. Only our own daily files are candidates, so a
+    // folder that also holds other things (the folder may be named by
+    // VARNOKS_LOG_DIR) never loses them.
     static const QRegularExpression logName(QStringLiteral("^Log_\\d{4}-\\d{2}-\\d{2}\\.txt$"));
     QStringList logs;
-    const QFileInfoList entries = dir.entryInfoList(QDir::Files | QDir::Hidden, QDir::Name);
+    const QFileInfoList entries = dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
     for (const QFileInfo& entry : entries) {
-        if (logName.match(entry.fileName()).hasMatch())
+        if (entry.fileName() != fileName && logName.match(entry.fileName()).hasMatch())
             logs.append(entry.absoluteFilePath());
     }
     while (logs.size() > 2) {
         QFile::remove(logs.takeFirst());
     }
-    return filePath;
+    return folder + fileName;
 }
 
 QString RSLogger::GetLevelName(int nLevel)
@@ -164,25 +234,27 @@ QString RSLogger::GetLevelName(int nLevel)
 
 void RSLogger::WriteLog(int nLevel, const QString& strMessage, const char* pszFunction)
 {
-    if ((nLevel & m_nLevelMask) == 0)
+    if ((nLevel & m_nLevelMask) == 0 || s_bDestroyed.load())
         return;
-    QMutexLocker locker(&loggerMutex());
+    QMutexLocker locker(&g_loggerMutex);
+    if (s_bDestroyed.load())
+        return;
     const QString now = QDateTime::currentDateTime().toString("yyyy-MM-dd hh:mm:ss");
     const QString function = pszFunction ? QString::fromUtf8(pszFunction) : QString();
     // One multi-argument fill: a "%" in the message or the function name is
     // never taken for a placeholder.
-    const QString line = QStringLiteral("[%1] [%2] %3(): %4").arg(now, GetLevelName(nLevel), function, strMessage);
+    const QString line =
+        QStringLiteral("[%1] [%2] %3(): %4").arg(now, GetLevelName(nLevel), function, strMessage);
     WriteLine(line);
 }
 
 void RSLogger::WriteLine(const QString& strLine)
 {
+    if (s_bDestroyed.load())
+        return;
     qInfo().noquote() << strLine;
-    if (m_pFile && !s_bDestroyed.load()) {
-        QTextStream stream(m_pFile);
-        stream.setCodec("UTF-8");
-        stream << strLine << "\n";
-        stream.flush();
-        m_pFile->flush();
-    }
+    // A failed write (full disk, lost file) is not reported: there is
+    // nowhere to report it, and one warning per line would drown the rest.
+    if (m_pFile)
+        m_pFile->write(strLine.toUtf8() + '\n');
 }

@@ -19,6 +19,10 @@ enum LogLevel
 
 // The program's run log: one process-wide logger that writes time-stamped
 // lines into a daily file and echoes them to Qt's debug output.
+//
+// The logger object is never freed: at process exit its file is closed and
+// it is marked destroyed, after which every call returns without writing, so
+// a pointer kept by a thread that still logs stays valid.
 class RSLogger : public QObject
 {
 public:
@@ -33,11 +37,16 @@ public:
 
     // Folder the log files go to (with a trailing slash).
     static QString LogFolderPath();
+    // True when the executable's folder belongs to a build tree, whose
+    // logs/ folder beside the executable then holds the run log.
+    static bool IsBuildTreeFolder(const QString& strExeDir);
 
-    ~RSLogger() override;
+    // Closes the file and marks the logger destroyed; runs at process exit.
+    void Shutdown();
 
 private:
     RSLogger();
+    ~RSLogger() override;
 
     int m_nLevelMask = 0xFF;
     QFile* m_pFile = nullptr;

@@ -42,6 +42,16 @@ void Log(const QString& strMessage, const char* pszSource, int nLevel = LOG_ERRO
     RSLogger::GetInstance()->WriteLog(nLevel, strMessage, pszSource);
 }
 
+const HardwareInfoReader::ReadingTexts kCpuTemperatureTexts = {
+    "Get cpu temp from hwi32 error!", "Get cpu temp from hwi32 invalid!",
+    "Get cpu temp from hwi32 valid again, its device woke up."};
+const HardwareInfoReader::ReadingTexts kCpuFanTexts = {
+    "Get cpu fan speed from hwi32 error!", "Get cpu fan speed from hwi32 invalid!",
+    "Get cpu fan speed from hwi32 valid again, its device woke up."};
+const HardwareInfoReader::ReadingTexts kGpuTemperatureTexts = {
+    "Get gpu temp from hwi32 error!", "Get gpu temp from hwi32 invalid!",
+    "Get gpu temp from hwi32 valid again, its device woke up."};
+
 } // namespace
 
 HardwareInfoReader* HardwareInfoReader::GetInstance()
@@ -157,6 +167,27 @@ void HardwareInfoReader::FindSensorReadings()
     m_cpuTemperature = result.cpuTemperature;
     m_gpuTemperature = result.gpuTemperature;
     m_cpuFan = result.cpuFan;
+    LogMissingReadings(result);
+}
+
+void HardwareInfoReader::LogMissingReadings(const SensorSearchResult& result) const
+{
+    // Without these lines a user sees "--" and has no idea why.
+    const struct
+    {
+        const char* pszName;
+        SensorMissReason reason;
+    } readings[] = {{"CPU temperature", result.CpuTemperatureMiss()},
+                    {"GPU temperature", result.GpuTemperatureMiss()},
+                    {"CPU fan", result.CpuFanMiss()}};
+    for (const auto& reading : readings) {
+        if (reading.reason != SensorMissReason::None) {
+            Log(QStringLiteral("No %1 sensor found (%2): %3.")
+                    .arg(QLatin1String(reading.pszName), SensorMissText(reading.reason),
+                         QLatin1String(kSensorMissHint)),
+                kInitSource, LOG_INFO);
+        }
+    }
 }
 
 SensorSearchResult HardwareInfoReader::Locators() const
@@ -177,6 +208,9 @@ HardwareInfoReader::ReadOutcome HardwareInfoReader::ReadLocated(int nKind, const
     if (!query.bQueried) {
         return ReadOutcome::Failed;
     }
+    if (query.bAsleep) {
+        return ReadOutcome::Asleep;
+    }
     // A value that is no number cannot be shown; it counts as invalid.
     if (!query.bValid || !std::isfinite(query.dValue)) {
         return ReadOutcome::Invalid;
@@ -184,6 +218,31 @@ HardwareInfoReader::ReadOutcome HardwareInfoReader::ReadLocated(int nKind, const
     dValue = query.dValue;
     strUnit = query.strUnit;
     return ReadOutcome::Present;
+}
+
+void HardwareInfoReader::LogOutcome(ReadOutcome outcome, bool& bAsleep, const ReadingTexts& texts)
+{
+    switch (outcome) {
+    case ReadOutcome::Failed:
+        Log(QLatin1String(texts.pszError), kReadSource);
+        break;
+    case ReadOutcome::Invalid:
+        Log(QLatin1String(texts.pszInvalid), kReadSource);
+        break;
+    case ReadOutcome::Asleep:
+        // A hybrid laptop's graphics card sleeps for hours: one line when it
+        // falls asleep, not one every cycle.
+        if (!bAsleep) {
+            Log(QLatin1String(texts.pszInvalid), kReadSource);
+        }
+        break;
+    case ReadOutcome::Present:
+        if (bAsleep) {
+            Log(QLatin1String(texts.pszAwake), kReadSource, LOG_INFO);
+        }
+        break;
+    }
+    bAsleep = outcome == ReadOutcome::Asleep;
 }
 
 bool HardwareInfoReader::ReadHWInfoByHWi32Dll(COMMON::HardwareInfo& out)
@@ -196,14 +255,10 @@ bool HardwareInfoReader::ReadHWInfoByHWi32Dll(COMMON::HardwareInfo& out)
 
     if (m_cpuTemperature.IsFound()) {
         m_api.refresh(m_cpuTemperature.nSensor);
-        switch (ReadLocated(VARNOKS_READING_TEMPERATURE, m_cpuTemperature, dValue, strUnit)) {
-        case ReadOutcome::Failed:
-            Log(QStringLiteral("Get cpu temp from hwi32 error!"), kReadSource);
-            break;
-        case ReadOutcome::Invalid:
-            Log(QStringLiteral("Get cpu temp from hwi32 invalid!"), kReadSource);
-            break;
-        case ReadOutcome::Present: {
+        const ReadOutcome outcome =
+            ReadLocated(VARNOKS_READING_TEMPERATURE, m_cpuTemperature, dValue, strUnit);
+        LogOutcome(outcome, m_bCpuTemperatureAsleep, kCpuTemperatureTexts);
+        if (outcome == ReadOutcome::Present) {
             const double dCelsius = ConvertReadingUnit(strUnit, dValue);
             if (!m_bHasShownCpuTemperature) {
                 // The first reading is shown as read.
@@ -224,8 +279,6 @@ bool HardwareInfoReader::ReadHWInfoByHWi32Dll(COMMON::HardwareInfo& out)
             }
             m_fShownCpuTemperature = fShown;
             out.strCPUTemperature = FormatValue(static_cast<double>(fShown));
-            break;
-        }
         }
     }
 
@@ -233,16 +286,10 @@ bool HardwareInfoReader::ReadHWInfoByHWi32Dll(COMMON::HardwareInfo& out)
         if (m_cpuFan.nSensor != m_cpuTemperature.nSensor) {
             m_api.refresh(m_cpuFan.nSensor);
         }
-        switch (ReadLocated(VARNOKS_READING_FAN, m_cpuFan, dValue, strUnit)) {
-        case ReadOutcome::Failed:
-            Log(QStringLiteral("Get cpu fan speed from hwi32 error!"), kReadSource);
-            break;
-        case ReadOutcome::Invalid:
-            Log(QStringLiteral("Get cpu fan speed from hwi32 invalid!"), kReadSource);
-            break;
-        case ReadOutcome::Present:
+        const ReadOutcome outcome = ReadLocated(VARNOKS_READING_FAN, m_cpuFan, dValue, strUnit);
+        LogOutcome(outcome, m_bCpuFanAsleep, kCpuFanTexts);
+        if (outcome == ReadOutcome::Present) {
             out.strFanRpm = FormatValue(dValue);
-            break;
         }
     }
 
@@ -251,16 +298,11 @@ bool HardwareInfoReader::ReadHWInfoByHWi32Dll(COMMON::HardwareInfo& out)
             m_gpuTemperature.nSensor != m_cpuFan.nSensor) {
             m_api.refresh(m_gpuTemperature.nSensor);
         }
-        switch (ReadLocated(VARNOKS_READING_TEMPERATURE, m_gpuTemperature, dValue, strUnit)) {
-        case ReadOutcome::Failed:
-            Log(QStringLiteral("Get gpu temp from hwi32 error!"), kReadSource);
-            break;
-        case ReadOutcome::Invalid:
-            Log(QStringLiteral("Get gpu temp from hwi32 invalid!"), kReadSource);
-            break;
-        case ReadOutcome::Present:
+        const ReadOutcome outcome =
+            ReadLocated(VARNOKS_READING_TEMPERATURE, m_gpuTemperature, dValue, strUnit);
+        LogOutcome(outcome, m_bGpuTemperatureAsleep, kGpuTemperatureTexts);
+        if (outcome == ReadOutcome::Present) {
             out.strGPUTemperature = FormatValue(ConvertReadingUnit(strUnit, dValue));
-            break;
         }
     }
     return true;

@@ -19,6 +19,14 @@ class HardwareInfoReader : public QObject
     Q_OBJECT
 
 public:
+    // The run-log texts of one of the three readings.
+    struct ReadingTexts
+    {
+        const char* pszError;
+        const char* pszInvalid;
+        const char* pszAwake;
+    };
+
     // Opens the sensor source; an incomplete result means it could not load.
     using SourceOpener = std::function<SensorEntryPoints(QString* pError)>;
 
@@ -61,9 +69,14 @@ private:
     {
         Failed,
         Invalid,
+        Asleep, // invalid because its device sleeps
         Present,
     };
     ReadOutcome ReadLocated(int nKind, const SensorLocator& locator, double& dValue, QString& strUnit) const;
+    // Logs a failed or invalid reading, every cycle; a sleeping device's
+    // reading only when it falls asleep and when it is back.
+    static void LogOutcome(ReadOutcome outcome, bool& bAsleep, const ReadingTexts& texts);
+    void LogMissingReadings(const SensorSearchResult& result) const;
     void ShutDownLibrary();
 
     SourceOpener m_opener;
@@ -75,6 +88,11 @@ private:
     SensorLocator m_cpuFan;
     // Written by the initialising thread before m_bReady is published.
     SensorEntryPoints m_api;
+
+    // Whether each reading's device slept at the last cycle; GUI thread only.
+    bool m_bCpuTemperatureAsleep = false;
+    bool m_bCpuFanAsleep = false;
+    bool m_bGpuTemperatureAsleep = false;
 
     // CPU temperature last shown, in single precision; GUI thread only.
     float m_fShownCpuTemperature = 0.0f;

@@ -73,6 +73,7 @@ SensorEntryPoints SensorLibraryLoader::Load(const QString& strFileName, QString*
     QStringList optional;
     entryPoints.diagnostics =
         Resolve<VarnoksSensorDiagnosticsFn>(library, VARNOKS_SENSOR_DIAGNOSTICS_SYMBOL, optional);
+    entryPoints.explain = Resolve<VarnoksSensorExplainFn>(library, VARNOKS_SENSOR_EXPLAIN_SYMBOL, optional);
     if (!missing.isEmpty() && pError) {
         *pError = QStringLiteral("%1 lacks %2").arg(library.fileName(), missing.join(QStringLiteral(", ")));
     }

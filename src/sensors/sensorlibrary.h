@@ -4,7 +4,8 @@
 
 #include <QString>
 
-// The six operations of a sensor source, plus the optional diagnostics text.
+// The six operations of a sensor source, plus the optional diagnostics and
+// explanation texts.
 // Plain function pointers, so an in-process source (tests, benchmarks) can
 // stand in for a loaded library.
 struct SensorEntryPoints
@@ -16,6 +17,7 @@ struct SensorEntryPoints
     VarnoksSensorNameFn name = nullptr;
     VarnoksSensorReadFn read = nullptr;
     VarnoksSensorDiagnosticsFn diagnostics = nullptr; // may stay null
+    VarnoksSensorExplainFn explain = nullptr;         // may stay null
 
     // True when all six required operations are there.
     bool IsComplete() const { return initialise && shutdown && count && refresh && name && read; }

@@ -101,6 +101,7 @@ SensorReadingQuery QuerySensorReading(const SensorEntryPoints& api, int nKind, i
     }
     query.bQueried = true;
     query.bValid = record.valid != 0;
+    query.bAsleep = !query.bValid && record.state == VARNOKS_READING_ASLEEP;
     query.dValue = record.value;
     query.strUnit = DecodeField(record.unit, sizeof(record.unit));
     query.strLabel = DecodeField(record.label, sizeof(record.label));
@@ -130,12 +131,67 @@ bool IsCpuFanReading(const QString& strLabel, const QString& strUnit)
     return IsCpuFanFolded(FoldedText(strLabel), FoldedText(strUnit));
 }
 
+const char* const kSensorMissHint = "run varnoks-sensors to see every reading, or load the sensor drivers "
+                                    "with sensors-detect from lm-sensors";
+
+QString SensorMissText(SensorMissReason reason)
+{
+    switch (reason) {
+    case SensorMissReason::NoChip:
+        return QStringLiteral("no chip");
+    case SensorMissReason::NoCandidate:
+        return QStringLiteral("no candidate");
+    case SensorMissReason::OnlyInvalid:
+        return QStringLiteral("only invalid readings");
+    case SensorMissReason::None:
+        break;
+    }
+    return QString();
+}
+
+namespace {
+
+SensorMissReason Miss(const SensorSearchResult& result, const SensorLocator& locator, bool bInvalidSeen)
+{
+    if (locator.IsFound()) {
+        return SensorMissReason::None;
+    }
+    if (result.nSensors <= 0) {
+        return SensorMissReason::NoChip;
+    }
+    return bInvalidSeen ? SensorMissReason::OnlyInvalid : SensorMissReason::NoCandidate;
+}
+
+// Valid, or asleep: the search takes both.
+bool Counts(const VarnoksSensorReading& record)
+{
+    return record.valid != 0 || record.state == VARNOKS_READING_ASLEEP;
+}
+
+} // namespace
+
+SensorMissReason SensorSearchResult::CpuTemperatureMiss() const
+{
+    return Miss(*this, cpuTemperature, bInvalidCpuTemperature);
+}
+
+SensorMissReason SensorSearchResult::GpuTemperatureMiss() const
+{
+    return Miss(*this, gpuTemperature, bInvalidGpuTemperature);
+}
+
+SensorMissReason SensorSearchResult::CpuFanMiss() const
+{
+    return Miss(*this, cpuFan, bInvalidCpuFan);
+}
+
 SensorSearchResult SearchSensorReadings(const SensorEntryPoints& api)
 {
     SensorSearchResult result;
     // A source that claims more sensors than any machine has is cut short,
     // so that the search always ends.
     const int nCount = qMin(api.count(), kMaxSearchedSensors);
+    result.nSensors = qMax(nCount, 0);
     VarnoksSensorReading record;
     for (int nSensor = 0; nSensor < nCount; ++nSensor) {
         api.refresh(nSensor);
@@ -145,10 +201,15 @@ SensorSearchResult SearchSensorReadings(const SensorEntryPoints& api)
         const FoldedText sensorName(name, sizeof(name));
         for (int nSlot = 0; nSlot < VARNOKS_READING_SLOTS; ++nSlot) {
             std::memset(&record, 0, sizeof(record));
-            if (api.read(VARNOKS_READING_TEMPERATURE, nSensor, nSlot, &record) != 0 && record.valid != 0) {
+            if (api.read(VARNOKS_READING_TEMPERATURE, nSensor, nSlot, &record) != 0) {
                 const FoldedText label(record.label, sizeof(record.label));
                 const int nScore = ScoreFolded(label, sensorName);
-                if (nScore >= 0) {
+                if (!Counts(record)) {
+                    // Not taken; noted only to tell why nothing was found.
+                    result.bInvalidCpuTemperature = result.bInvalidCpuTemperature || nScore >= 0;
+                    result.bInvalidGpuTemperature =
+                        result.bInvalidGpuTemperature || (nScore < 0 && IsGpuTemperatureFolded(label));
+                } else if (nScore >= 0) {
                     // Strictly greater: among equal scores the first found stays.
                     if (nScore > result.cpuTemperature.nScore) {
                         result.cpuTemperature = {nSensor, nSlot, nScore};
@@ -158,12 +219,16 @@ SensorSearchResult SearchSensorReadings(const SensorEntryPoints& api)
                 }
             }
             std::memset(&record, 0, sizeof(record));
-            if (api.read(VARNOKS_READING_FAN, nSensor, nSlot, &record) != 0 && record.valid != 0) {
+            if (api.read(VARNOKS_READING_FAN, nSensor, nSlot, &record) != 0) {
                 const FoldedText label(record.label, sizeof(record.label));
                 // The unit is folded only for a label that names the CPU.
                 if (label.Contains("cpu") &&
                     IsCpuFanFolded(label, FoldedText(record.unit, sizeof(record.unit)))) {
-                    result.cpuFan = {nSensor, nSlot, -1}; // the last match wins
+                    if (Counts(record)) {
+                        result.cpuFan = {nSensor, nSlot, -1}; // the last match wins
+                    } else {
+                        result.bInvalidCpuFan = true;
+                    }
                 }
             }
         }

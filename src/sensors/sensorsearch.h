@@ -15,19 +15,45 @@ struct SensorLocator
     bool IsFound() const { return nSensor >= 0; }
 };
 
+// Why a reading was not found.
+enum class SensorMissReason
+{
+    None,        // it was found
+    NoChip,      // the source offers no sensor at all
+    NoCandidate, // no reading qualifies
+    OnlyInvalid, // readings qualify by label but none had a value
+};
+
 // The three readings the program shows.
 struct SensorSearchResult
 {
     SensorLocator cpuTemperature;
     SensorLocator gpuTemperature;
     SensorLocator cpuFan;
+
+    int nSensors = 0; // sensors searched
+    // A reading qualified by label and unit but was not valid.
+    bool bInvalidCpuTemperature = false;
+    bool bInvalidGpuTemperature = false;
+    bool bInvalidCpuFan = false;
+
+    SensorMissReason CpuTemperatureMiss() const;
+    SensorMissReason GpuTemperatureMiss() const;
+    SensorMissReason CpuFanMiss() const;
 };
+
+// "no chip", "no candidate", "only invalid readings"; empty for None.
+QString SensorMissText(SensorMissReason reason);
+
+// Where to look when a reading is missing; the run log and the probe say it.
+extern const char* const kSensorMissHint;
 
 // One queried reading, texts decoded from Latin-1.
 struct SensorReadingQuery
 {
     bool bQueried = false; // the source answered the query
     bool bValid = false;   // ... and marked the record valid
+    bool bAsleep = false;  // ... or said its device sleeps
     double dValue = 0.0;
     QString strUnit;
     QString strLabel;
@@ -59,5 +85,7 @@ constexpr int kMaxSearchedSensors = 4096;
 
 // The one-time search over every sensor and every slot of both kinds. The
 // source must be initialised. Each sensor is refreshed once, before its
-// readings are queried.
+// readings are queried. A reading counts when it is valid, or when the
+// source says its device sleeps: such a reading is chosen by the same rules
+// and shows once the device wakes.
 SensorSearchResult SearchSensorReadings(const SensorEntryPoints& api);

@@ -32,13 +32,19 @@ extern "C" {
 #define VARNOKS_READING_UNIT_SIZE 312
 #define VARNOKS_READING_LABEL_SIZE 136
 
+/* State of a reading that is not valid because its device sleeps (a
+ * runtime-suspended graphics card): the reading exists and comes back when
+ * the device wakes, so the search may choose it; the source did not wake the
+ * device to read it. */
+#define VARNOKS_READING_ASLEEP 1
+
 /* One reading, 464 bytes. The reader clears it before each query and reads
- * valid, value, unit and label; a source need not fill more. A text that
+ * valid, state, value, unit and label; a source need not fill more. A text that
  * fills its whole field without a terminator is cut at the field's end. */
 typedef struct VarnoksSensorReading
 {
-    int32_t valid; /* offset 0: non-zero when value holds a current reading */
-    int32_t reserved;
+    int32_t valid;                          /* offset 0: non-zero when value holds a current reading */
+    int32_t state;                          /* VARNOKS_READING_ASLEEP or 0 */
     double value;                           /* offset 8 */
     char unit[VARNOKS_READING_UNIT_SIZE];   /* offset 16, e.g. "\xb0""C" or "RPM" */
     char label[VARNOKS_READING_LABEL_SIZE]; /* offset 328 */
@@ -56,6 +62,13 @@ typedef int32_t (*VarnoksSensorNameFn)(int32_t nSensor, char* pBuffer, int32_t n
 /* Non-zero when the query succeeded and the record was filled. */
 typedef int32_t (*VarnoksSensorReadFn)(int32_t nKind, int32_t nSensor, int32_t nSlot,
                                        VarnoksSensorReading* pReading);
+/* Optional: where a reading comes from, as "chip:feature" (e.g.
+ * "k10temp-pci-00c3:temp1"), and the rule that made the source offer it as
+ * one of the three readings the program shows (empty when it is none of
+ * them). Both texts are always terminated within their sizes. Returns
+ * non-zero when the reading exists. */
+typedef int32_t (*VarnoksSensorExplainFn)(int32_t nKind, int32_t nSensor, int32_t nSlot, char* pOrigin,
+                                          int32_t nOriginSize, char* pRule, int32_t nRuleSize);
 /* Optional: messages the source collected while initialising (one per line),
  * or an empty text. The pointer stays valid until the next initialise. */
 typedef const char* (*VarnoksSensorDiagnosticsFn)(void);
@@ -67,8 +80,9 @@ typedef const char* (*VarnoksSensorDiagnosticsFn)(void);
 #define VARNOKS_SENSOR_NAME_SYMBOL "varnoks_sensor_name"
 #define VARNOKS_SENSOR_READ_SYMBOL "varnoks_sensor_read"
 #define VARNOKS_SENSOR_DIAGNOSTICS_SYMBOL "varnoks_sensor_diagnostics"
+#define VARNOKS_SENSOR_EXPLAIN_SYMBOL "varnoks_sensor_explain"
 
-/* Declarations every source implements. */
+/* Declarations of the entry points; the last two are optional. */
 VARNOKS_SENSOR_EXPORT int32_t varnoks_sensor_initialise(int32_t nFlags);
 VARNOKS_SENSOR_EXPORT void varnoks_sensor_shutdown(void);
 VARNOKS_SENSOR_EXPORT int32_t varnoks_sensor_count(void);
@@ -77,12 +91,16 @@ VARNOKS_SENSOR_EXPORT int32_t varnoks_sensor_name(int32_t nSensor, char* pBuffer
 VARNOKS_SENSOR_EXPORT int32_t varnoks_sensor_read(int32_t nKind, int32_t nSensor, int32_t nSlot,
                                                   VarnoksSensorReading* pReading);
 VARNOKS_SENSOR_EXPORT const char* varnoks_sensor_diagnostics(void);
+VARNOKS_SENSOR_EXPORT int32_t varnoks_sensor_explain(int32_t nKind, int32_t nSensor, int32_t nSlot,
+                                                     char* pOrigin, int32_t nOriginSize, char* pRule,
+                                                     int32_t nRuleSize);
 
 #ifdef __cplusplus
 }
 
 static_assert(sizeof(VarnoksSensorReading) == 464, "reading record is 464 bytes");
 static_assert(offsetof(VarnoksSensorReading, valid) == 0, "valid at 0");
+static_assert(offsetof(VarnoksSensorReading, state) == 4, "state at 4");
 static_assert(offsetof(VarnoksSensorReading, value) == 8, "value at 8");
 static_assert(offsetof(VarnoksSensorReading, unit) == 16, "unit at 16");
 static_assert(offsetof(VarnoksSensorReading, label) == 328, "label at 328");

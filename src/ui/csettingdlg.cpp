@@ -9,33 +9,25 @@
 #include <QMessageBox>
 #include <QTranslator>
 
-#include <limits>
-
 namespace {
 
 const QChar DEGREE_CELSIUS(0x2103);    // ℃
 const QChar DEGREE_FAHRENHEIT(0x2109); // ℉
 
-// The settings file is edited by hand at times: a value too large for an int
-// lands on the int's bound instead of wrapping around, and text reads as 0.
-int StoredInt(const QString& strKey, int nDefault)
-{
-    const qint64 nValue = CommonTools::GetSettingValue(strKey, nDefault).toString().trimmed().toLongLong();
-    return int(qBound<qint64>(std::numeric_limits<int>::min(), nValue, std::numeric_limits<int>::max()));
-}
-
-// The unit the thresholds are stored in. Anything but 1 is read as Celsius,
-// as the other readers of the setting do.
+// The unit the thresholds are stored in, as the combo box shows it: 0 is
+// Celsius, anything else Fahrenheit, as for every reader of the setting.
 int UnitInEffect()
 {
-    return StoredInt(COMMON::KEY_TEMPERATURE_UNIT, 0) == 1 ? 1 : 0;
+    return CommonTools::IsFahrenheit(CommonTools::GetSettingInt(COMMON::KEY_TEMPERATURE_UNIT))
+               ? COMMON::TEMPERATURE_UNIT_FAHRENHEIT
+               : COMMON::TEMPERATURE_UNIT_CELSIUS;
 }
 
 // The language the program runs in: indexes the start-up code does not know
 // load the Simplified Chinese catalogue.
 int LanguageInEffect()
 {
-    const int nLanguage = StoredInt(COMMON::KEY_LANGUAGE, 2);
+    const int nLanguage = CommonTools::GetSettingInt(COMMON::KEY_LANGUAGE);
     return (nLanguage == 1 || nLanguage == 2) ? nLanguage : 0;
 }
 
@@ -65,7 +57,7 @@ void CSettingDlg::LoadSettings()
     m_pUi->cmb_language->setCurrentIndex(LanguageInEffect());
 
     // The logon entry follows the stored choice at every start.
-    const int nStartUp = StoredInt(COMMON::KEY_STARTUP, 0) == 0 ? 0 : 1;
+    const int nStartUp = CommonTools::GetSettingInt(COMMON::KEY_STARTUP) == 0 ? 0 : 1;
     m_pUi->cmb_start_up->setCurrentIndex(nStartUp);
     CommonTools::SetSettingValue(COMMON::KEY_STARTUP, nStartUp);
     CommonTools::SetTaskEnabledState(COMMON::TASK_NAME, nStartUp == 0);
@@ -75,15 +67,17 @@ void CSettingDlg::LoadSettings()
     if (nUnit == 1)
         ShowUnitSign(1);
 
-    // Thresholds are stored in the selected unit; no conversion here.
-    m_pUi->spinBox_changeInterval->setValue(StoredInt(COMMON::KEY_CHANGE_INTERVAL, 2));
-    m_pUi->spinBox_cpu_temp_alarm->setValue(StoredInt(COMMON::KEY_CPU_TEMP_ALARM, 90));
-    m_pUi->spinBox_gpu_temp_alarm->setValue(StoredInt(COMMON::KEY_GPU_TEMP_ALARM, 90));
-    m_pUi->spinBox_fanRpm_alarm->setValue(StoredInt(COMMON::KEY_FAN_RPM_ALARM, 300));
+    // Thresholds are stored in the selected unit; no conversion here. Values
+    // the dialog could not have stored read as their defaults.
+    m_pUi->spinBox_changeInterval->setValue(CommonTools::GetSettingInt(COMMON::KEY_CHANGE_INTERVAL));
+    m_pUi->spinBox_cpu_temp_alarm->setValue(CommonTools::GetSettingInt(COMMON::KEY_CPU_TEMP_ALARM));
+    m_pUi->spinBox_gpu_temp_alarm->setValue(CommonTools::GetSettingInt(COMMON::KEY_GPU_TEMP_ALARM));
+    m_pUi->spinBox_fanRpm_alarm->setValue(CommonTools::GetSettingInt(COMMON::KEY_FAN_RPM_ALARM));
 
-    m_pUi->checkBox_displayCPUTemp->setChecked(StoredInt(COMMON::KEY_DISPLAY_CPU_TEMP, 0) != 0);
-    m_pUi->checkBox_displayGPUTemp->setChecked(StoredInt(COMMON::KEY_DISPLAY_GPU_TEMP, 0) != 0);
-    m_pUi->checkBox_displayFanSpeed->setChecked(StoredInt(COMMON::KEY_DISPLAY_FAN_RPM, 0) != 0);
+    // Ticked when nothing is stored, as the rotation shows all three then.
+    m_pUi->checkBox_displayCPUTemp->setChecked(CommonTools::GetSettingInt(COMMON::KEY_DISPLAY_CPU_TEMP) != 0);
+    m_pUi->checkBox_displayGPUTemp->setChecked(CommonTools::GetSettingInt(COMMON::KEY_DISPLAY_GPU_TEMP) != 0);
+    m_pUi->checkBox_displayFanSpeed->setChecked(CommonTools::GetSettingInt(COMMON::KEY_DISPLAY_FAN_RPM) != 0);
 }
 
 void CSettingDlg::ShowUnitSign(int nUnit)
@@ -129,8 +123,8 @@ void CSettingDlg::on_cmb_start_up_activated(int index)
 
 void CSettingDlg::on_cmb_temperature_unit_activated(int index)
 {
-    const int nCpuAlarm = StoredInt(COMMON::KEY_CPU_TEMP_ALARM, 90);
-    const int nGpuAlarm = StoredInt(COMMON::KEY_GPU_TEMP_ALARM, 90);
+    const int nCpuAlarm = CommonTools::GetSettingInt(COMMON::KEY_CPU_TEMP_ALARM);
+    const int nGpuAlarm = CommonTools::GetSettingInt(COMMON::KEY_GPU_TEMP_ALARM);
     if (index != UnitInEffect()) {
         // Setting a spin box runs its slot, which stores and announces the
         // converted threshold. The range stays 0 to 220 in both units, so a

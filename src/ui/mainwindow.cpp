@@ -27,12 +27,11 @@ MainWindow::MainWindow(QWidget* parent)
     setMouseTracking(true);
     setMinimumSize(960, 580);
     setObjectName(QStringLiteral("MainWindow"));
-    setWindowTitle(tr("设备监测软件") + QStringLiteral("（") + COMMON::SOFTWARE_VERSION +
-                   QStringLiteral("）"));
+    setWindowTitle(tr("设备监测软件") + QStringLiteral("（") + COMMON::SOFTWARE_VERSION + QStringLiteral("）"));
     ui->tableWidget_HIDDevicesTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
 
     m_nCPUTemperature = m_nCPUUsageRate = m_nGPUTemperature = m_nGPUUsageRate = m_nFanRpm = 0;
-    m_nTemperatureUnit = CommonTools::GetSettingValue(COMMON::KEY_TEMPERATURE_UNIT, 0).toInt();
+    m_nTemperatureUnit = CommonTools::GetSettingInt(COMMON::KEY_TEMPERATURE_UNIT);
 
     LoadAppStyleSheet();
     initTrayIcon();
@@ -91,9 +90,7 @@ void MainWindow::LoadAppStyleSheet()
         file.close();
     } else {
         RSLogger::GetInstance()->WriteLog(
-            LOG_ERROR,
-            QStringLiteral(
-                "Load application stylesheet file failed.  (:/Resource/QssConfig/Application.qss)"),
+            LOG_ERROR, QStringLiteral("Load application stylesheet file failed.  (:/Resource/QssConfig/Application.qss)"),
             "MainWindow::LoadAppStyleSheet");
     }
 }
@@ -120,9 +117,8 @@ void MainWindow::initTrayIcon()
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
         RSLogger::GetInstance()->WriteLog(
             LOG_WARNING,
-            QStringLiteral(
-                "No system tray is available; waiting for one. Start the program again to open its "
-                "settings."),
+            QStringLiteral("No system tray is available; waiting for one. Start the program again to open its "
+                           "settings."),
             "MainWindow::initTrayIcon");
         m_pTrayWaitTimer = new QTimer(this);
         m_pTrayWaitTimer->setInterval(2000);
@@ -155,7 +151,7 @@ void MainWindow::onReadHardwareInfo(COMMON::HardwareInfo hardwareInfo)
     m_nGPUUsageRate = readingToInt(hardwareInfo.strGPUUsageRate);
     m_nFanRpm = readingToInt(hardwareInfo.strFanRpm);
 
-    if (m_nTemperatureUnit == 0) {
+    if (!CommonTools::IsFahrenheit(m_nTemperatureUnit)) {
         ui->lineEdit_CPUTemperature->setText(hardwareInfo.strCPUTemperature + QStringLiteral("℃"));
         ui->lineEdit_GPUTemperature->setText(hardwareInfo.strGPUTemperature + QStringLiteral("℃"));
     } else {
@@ -164,8 +160,7 @@ void MainWindow::onReadHardwareInfo(COMMON::HardwareInfo hardwareInfo)
         const auto fahrenheit = [](const QString& text, int nCelsius) {
             bool ok = false;
             text.toDouble(&ok);
-            return (ok ? QString::number(CommonTools::CelsiusToFahrenheit(nCelsius)) : text) +
-                   QStringLiteral("℉");
+            return (ok ? QString::number(CommonTools::CelsiusToFahrenheit(nCelsius)) : text) + QStringLiteral("℉");
         };
         ui->lineEdit_CPUTemperature->setText(fahrenheit(hardwareInfo.strCPUTemperature, m_nCPUTemperature));
         ui->lineEdit_GPUTemperature->setText(fahrenheit(hardwareInfo.strGPUTemperature, m_nGPUTemperature));
@@ -186,7 +181,12 @@ void MainWindow::onQuitApplication()
 
 void MainWindow::onTrayIconActived(QSystemTrayIcon::ActivationReason reason)
 {
-    if (reason == QSystemTrayIcon::DoubleClick && m_pSettingDlg) {
+    // Trays that show the icon as a D-Bus status notifier item (Plasma,
+    // GNOME's AppIndicator extension, Xfce, LXQt) deliver a click as Trigger
+    // and never a double click; old XEmbed trays deliver the double click.
+    // The middle click and the context request do nothing here.
+    const bool bOpen = reason == QSystemTrayIcon::DoubleClick || reason == QSystemTrayIcon::Trigger;
+    if (bOpen && m_pSettingDlg) {
         m_pSettingDlg->showNormal();
         m_pSettingDlg->activateWindow();
     }
@@ -223,7 +223,7 @@ void MainWindow::onSetting()
 
 void MainWindow::onSettingInfoChanged(QString strSettingName, QString strSettingValue)
 {
-    const int nValue = strSettingValue.toInt();
+    const int nValue = CommonTools::SettingValueToInt(strSettingName, strSettingValue);
     CircularDisplayTimer* rotation = CircularDisplayTimer::GetInstance();
     if (strSettingName == COMMON::KEY_CHANGE_INTERVAL) {
         rotation->setChangeInterval(nValue);
@@ -292,9 +292,9 @@ void MainWindow::updateDeviceTable()
     int nRow = 0;
     for (const HIDDeviceInfo& info : devices) {
         table->insertRow(nRow);
-        const QString cells[6] = {
-            info.strUUID,      info.strVID, info.strPID, info.strSoftwareVersion, info.strHardwareVersion,
-            info.strDevicePath};
+        const QString cells[6] = {info.strUUID,           info.strVID,
+                                  info.strPID,            info.strSoftwareVersion,
+                                  info.strHardwareVersion, info.strDevicePath};
         for (int column = 0; column < 6; ++column)
             table->setItem(nRow, column, new QTableWidgetItem(cells[column]));
         ++nRow;

@@ -3,7 +3,10 @@
 #include <QAbstractButton>
 #include <QPointer>
 
-MessageBoxShow::MessageBoxShow(QObject* parent, QMessageBox::Icon icon) : QObject(parent), m_icon(icon) {}
+MessageBoxShow::MessageBoxShow(QObject* parent, QMessageBox::Icon icon)
+    : QObject(nullptr), m_icon(icon), m_pParentWidget(qobject_cast<QWidget*>(parent))
+{
+}
 
 int MessageBoxShow::showConfirmCancel(const QString& strTitle, const QString& strText)
 {
@@ -20,9 +23,8 @@ int MessageBoxShow::showBox(const QString& strTitle, const QString& strText,
 {
     // On the heap and watched: the modal loop runs every kind of event, and
     // should the parent go away meanwhile it takes the box with it.
-    QPointer<QMessageBox> box =
-        new QMessageBox(m_icon, strTitle, strText, buttons, qobject_cast<QWidget*>(parent()),
-                        Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint);
+    QPointer<QMessageBox> box = new QMessageBox(m_icon, strTitle, strText, buttons, m_pParentWidget.data(),
+                                                Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint);
     box->setAttribute(Qt::WA_QuitOnClose, false);
     box->button(QMessageBox::Ok)->setText(tr("确定"));
     if (buttons.testFlag(QMessageBox::Cancel))

@@ -2,6 +2,7 @@
 
 #include <QMessageBox>
 #include <QObject>
+#include <QPointer>
 
 // The application's one modal question or notice box. Its button captions
 // come from this class's own translation context, so every box shows the
@@ -17,7 +18,9 @@ class MessageBoxShow : public QObject
 
 public:
     // parent: the widget on whose behalf the box is shown; it becomes the
-    // box's parent widget (and so passes on its style sheet).
+    // box's parent widget (and so passes on its style sheet). It is not this
+    // object's owner: this object lives on the caller's stack, and the parent
+    // may be deleted while the box is open (the box then returns Cancel).
     MessageBoxShow(QObject* parent, QMessageBox::Icon icon);
 
     int showConfirmCancel(const QString& strTitle, const QString& strText);
@@ -27,4 +30,5 @@ private:
     int showBox(const QString& strTitle, const QString& strText, QMessageBox::StandardButtons buttons);
 
     QMessageBox::Icon m_icon;
+    QPointer<QWidget> m_pParentWidget;
 };

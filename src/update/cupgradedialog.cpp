@@ -62,8 +62,9 @@ CUpgradeDialog::~CUpgradeDialog()
 
 void CUpgradeDialog::checkUpdate(bool bAuto)
 {
-    m_bAutoCheck = bAuto;
-    m_pFtpManager->checkUpdate(bAuto);
+    // An ignored check must not change how the pending one's result is read.
+    if (m_pFtpManager->checkUpdate(bAuto))
+        m_bAutoCheck = bAuto;
 }
 
 bool CUpgradeDialog::isReminderTimerActive() const
@@ -118,12 +119,18 @@ void CUpgradeDialog::on_btn_cancel_upgrade_clicked()
 
 void CUpgradeDialog::onExistNewVersionApp(QString strNewestVersion)
 {
-    // A result that arrives while an offer is on screen or a download runs
-    // would stack a second offer on the first.
-    if (m_bOffering)
-        return;
     const UpgradeTimeState state = getUpgradeTimeState();
-    switch (UpdateLogic::decideUpgradeAction(m_bAutoCheck, !strNewestVersion.isEmpty(), state)) {
+    const UpgradeAction action =
+        UpdateLogic::decideUpgradeAction(m_bAutoCheck, !strNewestVersion.isEmpty(), state);
+    // While an offer is on screen or its download runs, a result that would
+    // open a second box is dropped; the others still keep the reminder right.
+    if (m_bOffering && (action == UpgradeAction::OfferNow || action == UpgradeAction::UpToDate)) {
+        RSLogger::GetInstance()->WriteLog(LOG_INFO,
+                                          QStringLiteral("Check result not shown: an offer is under way."),
+                                          "CUpgradeDialog::onExistNewVersionApp");
+        return;
+    }
+    switch (action) {
     case UpgradeAction::OfferNow:
         scheduleUpgradeTime();
         setUpgradeVersion(strNewestVersion);
@@ -262,8 +269,14 @@ void CUpgradeDialog::downloadFinished(bool bSuccess, QString strFilePath, QStrin
     }
 
     if (!strError.isEmpty()) {
+        // The fixed text, then what went wrong, so that a missing file can
+        // be told from a broken connection.
+        QString strText = strError;
+        const QString strWhy = m_pFtpManager->downloadFailure();
+        if (!strWhy.isEmpty())
+            strText += QStringLiteral("\n(%1)").arg(strWhy);
         MessageBoxShow box(this, QMessageBox::Critical);
-        box.showConfirm(tr("更新提示"), strError);
+        box.showConfirm(tr("更新提示"), strText);
     }
     removeDownload(strFilePath);
     close();

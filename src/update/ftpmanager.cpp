@@ -4,6 +4,7 @@
 #include "app/rslogger.h"
 #include "update/ftp/qftp.h"
 #include "update/ftp/qurlinfo.h"
+#include "update/ftpdownload.h"
 #include "update/reachabilityprobe.h"
 
 #include <QTimer>
@@ -16,20 +17,6 @@ namespace {
 
 const char* const kDownloadFailedText = "Program download update failed, please try again later.";
 
-QNetworkReply::NetworkError networkErrorOf(QFtp::Error error)
-{
-    switch (error) {
-    case QFtp::HostNotFound:
-        return QNetworkReply::HostNotFoundError;
-    case QFtp::ConnectionRefused:
-        return QNetworkReply::ConnectionRefusedError;
-    case QFtp::NotConnected:
-        return QNetworkReply::RemoteHostClosedError;
-    default:
-        return QNetworkReply::ProtocolFailure;
-    }
-}
-
 } // namespace
 
 FtpManager::FtpManager(QObject* parent) : QObject(parent)
@@ -41,6 +28,11 @@ FtpManager::FtpManager(QObject* parent) : QObject(parent)
     m_url.setUserName(COMMON::FTP_USER, QUrl::DecodedMode);
     m_url.setPassword(COMMON::FTP_PASSWORD, QUrl::DecodedMode);
 
+    m_pListDeadline = new QTimer(this);
+    m_pListDeadline->setSingleShot(true);
+    m_pListDeadline->setInterval(LISTING_DEADLINE_MS);
+    connect(m_pListDeadline, &QTimer::timeout, this, &FtpManager::onListingDeadline);
+
     m_pProbe = new ReachabilityProbe(this);
     connect(m_pProbe, &ReachabilityProbe::finished, this, &FtpManager::onProbeFinished);
 
@@ -51,20 +43,24 @@ FtpManager::~FtpManager()
 {
     m_bCancelled = true;
     // A transfer in progress is dropped without a finish report.
-    m_bReportPending = false;
-    if (m_pTransfer) {
-        m_pTransfer->disconnect(this);
-        m_pTransfer->abort();
-        m_pTransfer->deleteLater();
-        m_pTransfer = nullptr;
-    }
-    m_file.close();
+    delete m_pDownload;
+    m_pDownload = nullptr;
     destroyFtp();
 }
 
 void FtpManager::setPingProgram(const QString& strProgram)
 {
     m_pProbe->setProgram(strProgram);
+}
+
+void FtpManager::setListingDeadline(int nMsecs)
+{
+    m_pListDeadline->setInterval(nMsecs);
+}
+
+bool FtpManager::isChecking() const
+{
+    return m_pProbe->isRunning() || m_nListId != 0;
 }
 
 void FtpManager::createFtp()
@@ -94,15 +90,16 @@ void FtpManager::destroyFtp()
     m_pFtp->deleteLater();
     m_pFtp = nullptr;
     m_nListId = 0;
+    m_pListDeadline->stop();
 }
 
-void FtpManager::checkUpdate(bool bAuto)
+bool FtpManager::checkUpdate(bool bAuto)
 {
     // A check is already on its way: the probe runs, or a listing is queued
     // or running. The connect and login queued at construction do not count,
     // or the automatic check made right after construction would never run.
-    if (m_pProbe->isRunning() || m_nListId != 0)
-        return;
+    if (isChecking())
+        return false;
 
     if (!bAuto) {
         RSLogger::GetInstance()->WriteLog(LOG_DEBUG, QStringLiteral("Start ping ftp server..."),
@@ -110,11 +107,12 @@ void FtpManager::checkUpdate(bool bAuto)
         // The listing follows in onProbeFinished; ping runs as a child
         // process so that the window stays responsive while it waits.
         m_pProbe->start(m_server.host);
-        return;
+        return true;
     }
     if (!m_pFtp)
         createFtp();
     listUpdateDirectory();
+    return true;
 }
 
 void FtpManager::onProbeFinished(bool bReachable)
@@ -134,6 +132,23 @@ void FtpManager::listUpdateDirectory()
 {
     m_strNewestVersion.clear();
     m_nListId = m_pFtp->list(COMMON::FTP_UPDATE_DIR);
+    m_pListDeadline->start();
+}
+
+void FtpManager::onListingDeadline()
+{
+    if (m_nListId == 0)
+        return;
+    // The client's silence time-out restarts with every byte; a server that
+    // trickles its greeting or listing would keep the check alive for ever.
+    RSLogger::GetInstance()->WriteLog(
+        LOG_ERROR,
+        QStringLiteral("FTP command Failed. (listing took longer than %1 s; %2)")
+            .arg(m_pListDeadline->interval() / 1000)
+            .arg(ftpStatusText()),
+        "FtpManager::onCmdFinished");
+    // The next check starts on a fresh connection.
+    destroyFtp();
 }
 
 void FtpManager::onListInfo(const varnoks::QUrlInfo& urlInfo)
@@ -149,8 +164,10 @@ void FtpManager::onCmdFinished(int commandId, bool bError)
 {
     // A failed command takes every command queued behind it along, the
     // listing included.
-    if (bError || commandId == m_nListId)
+    if (bError || commandId == m_nListId) {
         m_nListId = 0;
+        m_pListDeadline->stop();
+    }
     if (bError) {
         RSLogger::GetInstance()->WriteLog(LOG_ERROR,
                                           QStringLiteral("FTP command Failed. (%1)").arg(ftpStatusText()),
@@ -223,172 +240,57 @@ QString FtpManager::ftpStatusText() const
     }
 }
 
+bool FtpManager::isDownloading() const
+{
+    return m_pDownload && m_pDownload->isRunning();
+}
+
 void FtpManager::startDownload(const QString& strRemotePath, const QString& strLocalPath)
 {
-    if (m_pTransfer)
-        endTransfer(false, QString(), false);
-    m_bReportPending = false;
-    m_bFailureScheduled = false;
     // A stop asked for while nothing ran must not hide this download's
     // failure text.
     m_bCancelled = false;
     m_bSuccess = false;
-    m_nBytesDone = 0;
-    m_nBytesTotal = 0;
-    m_strFailure.clear();
-
-    if (QFile::exists(strLocalPath))
-        QFile::remove(strLocalPath);
-    m_file.close();
-    m_file.setFileName(strLocalPath);
+    if (m_pDownload) {
+        // A previous one ends without a report. It may be the sender whose
+        // report led here, so it goes from the event loop.
+        m_pDownload->disconnect(this);
+        m_pDownload->stopQuietly();
+        m_pDownload->deleteLater();
+    }
+    m_pDownload = new FtpDownload(m_server, this);
+    if (m_nStallTimeoutMs > 0)
+        m_pDownload->setStallTimeout(m_nStallTimeoutMs);
     m_url.setPath(strRemotePath, QUrl::DecodedMode);
-
-    m_pTransfer = new QFtp(this);
-    connect(m_pTransfer, &QFtp::commandFinished, this, &FtpManager::onTransferCommandFinished);
-    connect(m_pTransfer, &QFtp::dataTransferProgress, this, &FtpManager::onTransferProgress);
-    connect(m_pTransfer, &QFtp::readyRead, this, &FtpManager::onTransferReadyRead);
-
-    // A file that cannot be written fails the download instead of reporting
-    // a transfer that went nowhere as a success.
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        RSLogger::GetInstance()->WriteLog(
-            LOG_ERROR,
-            QStringLiteral("Cannot write the download to %1 (%2)").arg(strLocalPath, m_file.errorString()),
-            "FtpManager::startDownload");
-        QFtp* pTransfer = m_pTransfer;
-        // Reported from the event loop, so that the caller's window is up.
-        QTimer::singleShot(0, this, [this, pTransfer] {
-            if (m_pTransfer == pTransfer)
-                endTransfer(false, QString::fromLatin1(kDownloadFailedText), true);
-        });
-        return;
-    }
-
-    m_pTransfer->connectToHost(m_server.host, m_server.port);
-    m_pTransfer->login(COMMON::FTP_USER, COMMON::FTP_PASSWORD);
-    m_nGetId = m_pTransfer->get(m_url.path(QUrl::FullyDecoded));
-    m_pTransfer->close();
-}
-
-void FtpManager::onTransferReadyRead()
-{
-    if (!m_pTransfer || m_bFailureScheduled)
-        return;
-    const QByteArray data = m_pTransfer->readAll();
-    if (data.isEmpty())
-        return;
-    if (m_nBytesDone + data.size() > MAX_DOWNLOAD_BYTES) {
-        m_strFailure = QStringLiteral("the file is larger than %1 bytes").arg(MAX_DOWNLOAD_BYTES);
-        scheduleFailure();
-        return;
-    }
-    if (m_file.write(data) != data.size()) {
-        m_strFailure = QStringLiteral("writing %1 failed: %2").arg(m_file.fileName(), m_file.errorString());
-        scheduleFailure();
-        return;
-    }
-    m_nBytesDone += data.size();
-}
-
-void FtpManager::onTransferProgress(qint64 bytesDone, qint64 bytesTotal)
-{
-    if (!m_pTransfer)
-        return;
-    if (bytesTotal > MAX_DOWNLOAD_BYTES) {
-        m_strFailure = QStringLiteral("the server announces %1 bytes").arg(bytesTotal);
-        scheduleFailure();
-        return;
-    }
-    m_nBytesTotal = bytesTotal;
-    emit downloadProgress(bytesDone, bytesTotal);
-}
-
-void FtpManager::scheduleFailure()
-{
-    // Called from inside the client's notifications: the client is dropped
-    // and the failure reported once control is back in the event loop.
-    QFtp* pTransfer = m_pTransfer;
-    if (!pTransfer || m_bFailureScheduled)
-        return;
-    m_bFailureScheduled = true;
-    pTransfer->disconnect(this);
-    QTimer::singleShot(0, this, [this, pTransfer] {
-        if (m_pTransfer == pTransfer)
-            endTransfer(false, QString::fromLatin1(kDownloadFailedText), true);
-    });
-}
-
-void FtpManager::onTransferCommandFinished(int commandId, bool bError)
-{
-    if (!m_pTransfer)
-        return;
-    if (bError) {
-        m_strFailure = m_pTransfer->errorString();
-        emit error(networkErrorOf(m_pTransfer->error()));
-        scheduleFailure();
-        return;
-    }
-    if (commandId != m_nGetId)
-        return;
-
-    onTransferReadyRead(); // whatever is still buffered
-    if (m_bFailureScheduled)
-        return;
-    m_pTransfer->disconnect(this);
-    if (!m_file.flush()) {
-        m_strFailure = QStringLiteral("writing %1 failed: %2").arg(m_file.fileName(), m_file.errorString());
-    } else if (m_nBytesTotal > 0 && m_nBytesDone != m_nBytesTotal) {
-        // The server announced the size with SIZE; a shorter or longer file
-        // is not the installer it offered.
-        m_strFailure = QStringLiteral("received %1 of %2 bytes").arg(m_nBytesDone).arg(m_nBytesTotal);
-    }
-    QFtp* pTransfer = m_pTransfer;
-    const bool bOk = m_strFailure.isEmpty();
-    QTimer::singleShot(0, this, [this, pTransfer, bOk] {
-        if (m_pTransfer == pTransfer)
-            endTransfer(bOk, bOk ? QString() : QString::fromLatin1(kDownloadFailedText), true);
-    });
-}
-
-void FtpManager::endTransfer(bool bSuccess, const QString& strError, bool bReport)
-{
-    QFtp* pTransfer = m_pTransfer;
-    m_pTransfer = nullptr;
-    if (pTransfer) {
-        pTransfer->disconnect(this);
-        // After a complete transfer only the QUIT may still be under way;
-        // otherwise the server is told to stop sending.
-        if (!bSuccess)
-            pTransfer->abort();
-        pTransfer->deleteLater();
-    }
-    if (!bSuccess && !m_bCancelled && !m_strFailure.isEmpty())
-        RSLogger::GetInstance()->WriteLog(
-            LOG_ERROR, QStringLiteral("Download failed. (%1)").arg(m_strFailure), "FtpManager::dlFinished");
-    m_bSuccess = bSuccess;
-    m_strError = strError;
-    m_bReportPending = bReport;
-    if (bReport)
-        dlFinished();
+    connect(m_pDownload, &FtpDownload::progress, this, &FtpManager::downloadProgress);
+    connect(m_pDownload, &FtpDownload::networkError, this, &FtpManager::error);
+    connect(m_pDownload, &FtpDownload::finished, this, &FtpManager::dlFinished);
+    m_pDownload->start(m_url.path(QUrl::FullyDecoded), strLocalPath);
 }
 
 void FtpManager::dlFinished()
 {
-    if (!m_bReportPending)
+    auto* pDownload = qobject_cast<FtpDownload*>(sender());
+    if (!pDownload || pDownload != m_pDownload)
         return;
-    m_bReportPending = false;
-    const QString strError = (m_bSuccess || m_bCancelled) ? QString() : m_strError;
-    m_file.close();
-    emit downloadFinished(m_bSuccess, m_file.fileName(), strError);
+    m_bSuccess = pDownload->succeeded();
+    const QString strError =
+        (m_bSuccess || m_bCancelled) ? QString() : QString::fromLatin1(kDownloadFailedText);
+    emit downloadFinished(m_bSuccess, pDownload->filePath(), strError);
     m_bCancelled = false;
+}
+
+QString FtpManager::downloadFailure() const
+{
+    return m_pDownload ? m_pDownload->failure() : QString();
 }
 
 void FtpManager::stopDownload()
 {
     m_bCancelled = true;
-    if (!m_pTransfer)
+    if (!m_pDownload || !m_pDownload->isRunning())
         return;
     emit error(QNetworkReply::OperationCanceledError);
     // Reported before this returns: false, the file, no error text.
-    endTransfer(false, QString(), true);
+    m_pDownload->stop();
 }

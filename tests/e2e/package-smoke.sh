@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # package-smoke.sh DEB: unpacks the package into a temporary root and runs
 # the installed program from there. It must start, find its sensor plugin
-# through its RPATH, write its run log and end cleanly on SIGTERM.
+# through its RPATH, write its run log and end cleanly on SIGTERM. The
+# package must pass lintian without errors or warnings, its AppStream
+# metainfo must validate and its manual pages must format without warnings.
 set -euo pipefail
 deb=${1:?usage: package-smoke.sh PACKAGE.deb}
 [[ -f "$deb" ]] || { echo "smoke: no package at $deb" >&2; exit 1; }
@@ -38,6 +40,46 @@ if command -v desktop-file-validate >/dev/null; then
 fi
 dpkg-deb -f "$deb" Depends | grep -q 'libqt5widgets5' || fail "Depends lacks the Qt libraries: $(dpkg-deb -f "$deb" Depends)"
 
+# skip WHAT TOOL PACKAGE: says once why a check cannot run here.
+skip() { echo "smoke: $1 not checked: $2 is missing (Debian package $3)"; }
+
+# AppStream: software centres offer the program for the display, launch it
+# through its desktop entry, and show the package's version as the newest.
+metainfo=$(find "$root/usr/share/metainfo" -name '*.metainfo.xml' 2>/dev/null | head -n1 || true)
+[[ -n "$metainfo" ]] || fail "no AppStream metainfo in usr/share/metainfo"
+grep -q '<modalias>usb:v2E3Cp0A12d\*</modalias>' "$metainfo" || fail "metainfo provides no modalias for the display"
+release=$(grep -o '<release version="[^"]*"' "$metainfo" | head -n1 | cut -d'"' -f2)
+[[ "$release" == "$(dpkg-deb -f "$deb" Version)" ]] ||
+  fail "metainfo's newest release is '$release', the package is $(dpkg-deb -f "$deb" Version)"
+if command -v appstreamcli >/dev/null; then
+  # The tree check also finds the desktop entry the metainfo launches.
+  out=$(appstreamcli validate-tree --no-net "$root" 2>&1) || fail "AppStream validation: $out"
+else
+  skip "AppStream metainfo" appstreamcli appstream
+fi
+
+# Manual pages: one per program, formatted without a single groff warning.
+for program in varnoks-pilot varnoks-sensors varnoks-devsim; do
+  page="$root/usr/share/man/man1/$program.1.gz"
+  [[ -f "$page" ]] || fail "no manual page for $program"
+  if command -v man >/dev/null; then
+    warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z "$page" 2>&1 >/dev/null) ||
+      fail "man cannot format $program.1: $warnings"
+    [[ -z "$warnings" ]] || fail "$program.1: $warnings"
+  fi
+done
+command -v man >/dev/null || skip "manual pages" man man-db
+
+# lintian: no error and no warning; what cannot be fixed is overridden in
+# the package itself, with its reason.
+if command -v lintian >/dev/null; then
+  out=$(lintian --fail-on error,warning "$deb" 2>&1) || fail "lintian: $out"
+  ! grep -E '^[EW]: ' <<<"$out" || fail "lintian reports errors or warnings"
+else
+  skip "lintian" lintian lintian
+fi
+echo "smoke: metainfo, manual pages and lintian checked"
+
 fixture="$work/sensors.json"
 cat >"$fixture" <<'JSON'
 {"init": 0, "sensors": [
@@ -68,7 +110,8 @@ run_program() {
   pid=$!
   local log=
   for _ in $(seq 100); do
-    log=$(find "$root/usr/bin/logs" "$home/state" -name 'Log_*.txt' 2>/dev/null | head -n1 || true)
+    # An installed program logs per user, never beside itself.
+    log=$(find "$home/state" -name 'Log_*.txt' 2>/dev/null | head -n1 || true)
     if [[ -n "$log" ]] && grep -q 'SetTaskEnabledState' "$log"; then break; fi
     kill -0 "$pid" 2>/dev/null || fail "$name: the program ended early: $(cat "$home/output.txt")"
     sleep 0.1
@@ -87,8 +130,8 @@ run_program() {
   grep -q 'CANNOT LOAD DLL' "$log" && fail "$name: the sensor plugin was not found: $(cat "$log")"
   grep -q "Exec=\"$root/usr/bin/varnoks-pilot\"" "$home/config/autostart/DeviceMonitorStartTask.desktop" ||
     fail "$name: autostart entry does not start the installed program"
+  [[ -e "$root/usr/bin/logs" ]] && fail "$name: wrote a logs folder beside the installed program"
   echo "smoke: $name: ran, logged to ${log#"$work"/}, ended on SIGTERM"
-  rm -rf "$root/usr/bin/logs"
 }
 
 # The simulated sensors, named bare: found through the RPATH.

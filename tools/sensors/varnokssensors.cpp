@@ -18,6 +18,7 @@ enum ExitCode
 {
     kExitOk = 0,
     kExitCannotLoad = 1,
+    kExitNoChip = 1, // nothing to read either
     kExitInitFailed = 2,
     kExitUsage = 64,
 };
@@ -79,20 +80,46 @@ void ListReadings(const SensorEntryPoints& api, QTextStream& out)
     }
 }
 
-void PrintChosen(const SensorEntryPoints& api, const char* pszName, int nKind, const SensorLocator& locator,
-                 bool bTemperature, QTextStream& out)
+struct ChosenReading
 {
-    out << pszName;
-    if (!locator.IsFound()) {
-        out << " none\n";
+    const char* pszName;
+    int nKind;
+    SensorLocator locator;
+    SensorMissReason miss;
+    const char* pszSearchRule; // the search's own rule, for sources that do not explain theirs
+};
+
+void PrintChosen(const SensorEntryPoints& api, const ChosenReading& reading, QTextStream& out)
+{
+    out << reading.pszName;
+    if (!reading.locator.IsFound()) {
+        out << " none (" << SensorMissText(reading.miss) << ")\n";
         return;
     }
+    const SensorLocator& locator = reading.locator;
     // The search refreshed every sensor once; this answers from that snapshot.
-    const SensorReadingQuery query = QuerySensorReading(api, nKind, locator.nSensor, locator.nSlot);
-    const double dValue =
-        bTemperature ? HardwareInfoReader::ConvertReadingUnit(query.strUnit, query.dValue) : query.dValue;
+    const SensorReadingQuery query = QuerySensorReading(api, reading.nKind, locator.nSensor, locator.nSlot);
     out << " sensor=" << locator.nSensor << " slot=" << locator.nSlot << " score=" << locator.nScore
-        << " label=" << Quoted(query.strLabel) << " value=" << Number(dValue) << '\n';
+        << " label=" << Quoted(query.strLabel) << " value=";
+    if (query.IsPresent()) {
+        const bool bTemperature = reading.nKind == VARNOKS_READING_TEMPERATURE;
+        out << Number(bTemperature ? HardwareInfoReader::ConvertReadingUnit(query.strUnit, query.dValue)
+                                   : query.dValue);
+    } else {
+        out << (query.bAsleep ? "--(asleep)" : "--");
+    }
+    // Sources that know where a reading comes from say so, and why it is
+    // the one the program shows.
+    char origin[VARNOKS_SENSOR_NAME_SIZE] = {};
+    char rule[VARNOKS_SENSOR_NAME_SIZE] = {};
+    if (api.explain && api.explain(reading.nKind, locator.nSensor, locator.nSlot, origin, sizeof(origin),
+                                   rule, sizeof(rule))) {
+        origin[sizeof(origin) - 1] = '\0';
+        rule[sizeof(rule) - 1] = '\0';
+        out << " source=" << Quoted(QString::fromLatin1(origin))
+            << " rule=" << Quoted(rule[0] ? QString::fromLatin1(rule) : QLatin1String(reading.pszSearchRule));
+    }
+    out << '\n';
 }
 
 void PrintUsage(QTextStream& stream)
@@ -100,7 +127,8 @@ void PrintUsage(QTextStream& stream)
     stream << "Usage: varnoks-sensors [--chosen]\n"
               "Loads the sensor library the program uses (VARNOKS_SENSOR_LIBRARY names another)\n"
               "and lists every present reading, or with --chosen the CPU temperature, GPU\n"
-              "temperature and CPU fan the program shows.\n";
+              "temperature and CPU fan the program shows, where each comes from and the rule\n"
+              "that chose it. Exits with 1 when no sensor chip is found.\n";
 }
 
 } // namespace
@@ -145,13 +173,26 @@ int main(int argc, char* argv[])
 
     if (bChosen) {
         const SensorSearchResult result = SearchSensorReadings(api);
-        PrintChosen(api, "cpu_temperature", VARNOKS_READING_TEMPERATURE, result.cpuTemperature, true, out);
-        PrintChosen(api, "gpu_temperature", VARNOKS_READING_TEMPERATURE, result.gpuTemperature, true, out);
-        PrintChosen(api, "cpu_fan", VARNOKS_READING_FAN, result.cpuFan, false, out);
+        const ChosenReading readings[] = {
+            {"cpu_temperature", VARNOKS_READING_TEMPERATURE, result.cpuTemperature,
+             result.CpuTemperatureMiss(), "highest CPU label score"},
+            {"gpu_temperature", VARNOKS_READING_TEMPERATURE, result.gpuTemperature,
+             result.GpuTemperatureMiss(), "last \"GPU Temperature\" label"},
+            {"cpu_fan", VARNOKS_READING_FAN, result.cpuFan, result.CpuFanMiss(), "last CPU fan in RPM"},
+        };
+        for (const ChosenReading& reading : readings) {
+            PrintChosen(api, reading, out);
+        }
     } else {
         ListReadings(api, out);
     }
     out.flush();
+    const bool bNoChip = api.count() <= 0;
     api.shutdown();
+    if (bNoChip) {
+        err << "varnoks-sensors: no sensor chip found. Load the sensor drivers with sensors-detect from "
+               "lm-sensors (as root), then run varnoks-sensors again.\n";
+        return kExitNoChip;
+    }
     return kExitOk;
 }

@@ -73,7 +73,9 @@ struct QFtp::Command_
     bool hasData = false;
 };
 
-QFtp::QFtp(QObject* parent) : QObject(parent), m_pPI(new QFtpPI(this)), m_strError(QCoreApplication::translate("QFtp", "Unknown error"))
+QFtp::QFtp(QObject* parent)
+    : QObject(parent), m_pPI(new QFtpPI(this)),
+      m_strError(QCoreApplication::translate("QFtp", "Unknown error"))
 {
     connect(m_pPI, &QFtpPI::connectState, this, &QFtp::_q_piConnectState);
     connect(m_pPI, &QFtpPI::finished, this, &QFtp::_q_piFinished);
@@ -345,6 +347,7 @@ void QFtp::_q_startNextCommand()
     QFtpDTP* dtp = m_pPI->dtp();
     dtp->clearTransfer();
     if (c->command == Put) {
+        dtp->setUpload(true);
         if (c->hasData)
             dtp->setData(c->data);
         else if (c->device && (c->device->isOpen() || c->device->open(QIODevice::ReadOnly)))
@@ -388,6 +391,16 @@ void QFtp::_q_piFinished(const QString&)
 {
     if (m_queue.isEmpty())
         return;
+    const Command_* c = m_queue.first();
+    const QFtpDTP* dtp = m_pPI->dtp();
+    if (c->command == Get && dtp->isSizeKnown() && dtp->bytesDone() != dtp->bytesTotal() &&
+        c->lines.value(0).startsWith(QLatin1String("TYPE I"))) {
+        // In stream mode the end of the data connection is the end of the
+        // file; the size the server announced is the only other witness.
+        _q_piError(UnknownError,
+                   QStringLiteral("Received %1 of %2 bytes").arg(dtp->bytesDone()).arg(dtp->bytesTotal()));
+        return;
+    }
     if (m_queue.first()->command == Close && m_nState != Unconnected) {
         // Done once the connection is gone, not when QUIT is answered.
         m_bCloseWaiting = true;

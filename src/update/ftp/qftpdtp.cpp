@@ -7,7 +7,15 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QIODevice>
+#include <QSocketNotifier>
 #include <QTcpSocket>
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace varnoks {
 
@@ -15,6 +23,10 @@ namespace {
 
 // Upload chunk, and the most upload bytes queued in the socket at a time.
 constexpr qint64 kUploadChunk = 64 * 1024;
+// Bytes taken from the data connection per read, and reads per wake-up
+// before the event loop gets its turn again.
+constexpr int kReadChunk = 64 * 1024;
+constexpr int kReadsPerWakeUp = 8;
 
 } // namespace
 
@@ -48,6 +60,7 @@ void QFtpDTP::setDevice(QIODevice* device)
 void QFtpDTP::setBytesTotal(qint64 bytes)
 {
     m_nBytesTotal = bytes;
+    m_bSizeKnown = false;
 }
 
 void QFtpDTP::clearTransfer()
@@ -57,6 +70,8 @@ void QFtpDTP::clearTransfer()
     m_bUploadFromDevice = false;
     m_bUploadPending = false;
     m_bUploadDone = false;
+    m_bSizeKnown = false;
+    m_bUpload = false;
     m_nBytesTotal = 0;
     m_nBytesDone = 0;
     m_nUploadOffset = 0;
@@ -73,7 +88,7 @@ void QFtpDTP::setError(const QString& text)
 
 bool QFtpDTP::isUnconnected() const
 {
-    return !m_pSocket || m_pSocket->state() == QAbstractSocket::UnconnectedState;
+    return m_nFd < 0 && (!m_pSocket || m_pSocket->state() == QAbstractSocket::UnconnectedState);
 }
 
 void QFtpDTP::attachSocket(QTcpSocket* socket)
@@ -91,6 +106,16 @@ void QFtpDTP::attachSocket(QTcpSocket* socket)
 
 void QFtpDTP::releaseSocket()
 {
+    if (m_pReadNotifier) {
+        m_pReadNotifier->setEnabled(false);
+        m_pReadNotifier->deleteLater();
+        m_pReadNotifier = nullptr;
+    }
+    if (m_nFd >= 0) {
+        ::close(m_nFd);
+        m_nFd = -1;
+    }
+    m_early.clear();
     if (!m_pSocket)
         return;
     QTcpSocket* socket = m_pSocket;
@@ -129,7 +154,12 @@ void QFtpDTP::listenerNewConnection()
     socket->setObjectName(QStringLiteral("QFtpDTP Active state socket"));
     attachSocket(socket);
     m_bConnected = true;
+    if (!m_bUpload && !takeOverForReading())
+        return;
+    QPointer<QFtpDTP> self(this);
     emit connectState(CsConnected);
+    if (!self || !m_pSocket)
+        return;
     if (m_bUploadPending)
         writeUploadChunk();
     if (m_pSocket == socket && socket->bytesAvailable() > 0)
@@ -159,7 +189,88 @@ void QFtpDTP::abortConnection()
 void QFtpDTP::socketConnected()
 {
     m_bConnected = true;
+    if (!m_bUpload && !takeOverForReading())
+        return;
     emit connectState(CsConnected);
+}
+
+bool QFtpDTP::takeOverForReading()
+{
+    QTcpSocket* socket = m_pSocket;
+    const int fd = ::fcntl(int(socket->socketDescriptor()), F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) {
+        setError(QStringLiteral("Cannot read the data connection: %1")
+                     .arg(QString::fromLocal8Bit(strerror(errno))));
+        releaseSocket();
+        m_bConnected = false;
+        emit connectState(CsConnectionRefused);
+        return false;
+    }
+    // Whatever Qt read already comes first. Closing Qt's descriptor sends
+    // nothing while our duplicate keeps the connection open.
+    const QByteArray early = socket->readAll();
+    m_pSocket = nullptr;
+    socket->disconnect(this);
+    socket->abort();
+    socket->deleteLater();
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    m_nFd = fd;
+    m_pReadNotifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(m_pReadNotifier, &QSocketNotifier::activated, this, &QFtpDTP::readDescriptor);
+    // Delivered ahead of the next read; the descriptor becomes readable
+    // again at the latest when the peer closes.
+    m_early = early;
+    return true;
+}
+
+void QFtpDTP::readDescriptor()
+{
+    QPointer<QFtpDTP> self(this);
+    if (!m_early.isEmpty()) {
+        QByteArray early;
+        early.swap(m_early);
+        deliver(early);
+    }
+    for (int i = 0; i < kReadsPerWakeUp && self && m_nFd >= 0; ++i) {
+        QByteArray bytes(kReadChunk, Qt::Uninitialized);
+        const ssize_t n = ::recv(m_nFd, bytes.data(), size_t(bytes.size()), 0);
+        if (n > 0) {
+            bytes.resize(int(n));
+            deliver(bytes);
+            continue;
+        }
+        if (n == 0) {
+            descriptorClosed(QString());
+            return;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return;
+        // A reset (ECONNRESET) or another failure: the stream did not end,
+        // it broke off.
+        descriptorClosed(
+            QStringLiteral("Data connection broken: %1").arg(QString::fromLocal8Bit(strerror(errno))));
+        return;
+    }
+}
+
+void QFtpDTP::descriptorClosed(const QString& error)
+{
+    if (!error.isEmpty())
+        setError(error);
+    QPointer<QFtpDTP> self(this);
+    if (m_pPI->currentCommand().startsWith(QLatin1String("LIST"))) {
+        // A last listing line without a line end still counts.
+        handleListingBytes(QByteArray(), true);
+        if (!self)
+            return;
+    }
+    if (m_nFd < 0)
+        return; // already dropped while handling the bytes
+    releaseSocket();
+    m_bConnected = false;
+    emit connectState(CsClosed);
 }
 
 void QFtpDTP::socketError()
@@ -180,11 +291,17 @@ void QFtpDTP::socketStateChanged()
 {
     if (!m_pSocket || !m_bConnected || m_pSocket->state() != QAbstractSocket::UnconnectedState)
         return;
-    // Every byte that arrived before the close is delivered first, and a last
-    // listing line without a line end still counts.
+    // Every byte that arrived before the close is delivered first. That may
+    // drop the connection or reach a receiver that deletes the client.
+    QPointer<QFtpDTP> self(this);
     readAvailable();
-    if (m_pPI->currentCommand().startsWith(QLatin1String("LIST")))
+    if (!self || !m_pSocket)
+        return;
+    if (m_pPI->currentCommand().startsWith(QLatin1String("LIST"))) {
         handleListingBytes(QByteArray(), true);
+        if (!self || !m_pSocket)
+            return;
+    }
     QTcpSocket* socket = m_pSocket;
     m_pSocket = nullptr;
     m_bConnected = false;
@@ -201,16 +318,22 @@ void QFtpDTP::socketReadyRead()
 void QFtpDTP::readAvailable()
 {
     QPointer<QFtpDTP> self(this);
-    while (self && m_pSocket && m_pSocket->bytesAvailable() > 0) {
-        const QByteArray bytes = m_pSocket->read(64 * 1024);
-        emit activity();
-        const QString command = m_pPI->currentCommand();
-        if (command.startsWith(QLatin1String("LIST")))
-            handleListingBytes(bytes, false);
-        else if (command.startsWith(QLatin1String("RETR")))
-            handleDownloadBytes(bytes);
-        // Bytes for no transfer of ours are dropped.
-    }
+    while (self && m_pSocket && m_pSocket->bytesAvailable() > 0)
+        deliver(m_pSocket->read(kReadChunk));
+}
+
+void QFtpDTP::deliver(const QByteArray& bytes)
+{
+    QPointer<QFtpDTP> self(this);
+    emit activity();
+    if (!self)
+        return;
+    const QString& command = m_pPI->currentCommand();
+    if (command.startsWith(QLatin1String("LIST")))
+        handleListingBytes(bytes, false);
+    else if (command.startsWith(QLatin1String("RETR")))
+        handleDownloadBytes(bytes);
+    // Bytes for no transfer of ours are dropped.
 }
 
 void QFtpDTP::handleListingBytes(const QByteArray& bytes, bool final)

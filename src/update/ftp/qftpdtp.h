@@ -9,6 +9,7 @@
 #include <QTcpServer>
 
 class QIODevice;
+class QSocketNotifier;
 class QTcpSocket;
 
 namespace varnoks {
@@ -36,8 +37,15 @@ public:
     // Upload source (one of them) and download sink.
     void setData(const QByteArray& data);
     void setDevice(QIODevice* device);
+    // The size the server announced with SIZE; until then the total is
+    // unknown.
     void setBytesTotal(qint64 bytes);
+    // The running command sends data (STOR) rather than reading it.
+    void setUpload(bool upload) { m_bUpload = upload; }
+    void setSizeKnown(bool known) { m_bSizeKnown = known; }
+    bool isSizeKnown() const { return m_bSizeKnown; }
     qint64 bytesTotal() const { return m_nBytesTotal; }
+    qint64 bytesDone() const { return m_nBytesDone; }
     // Drops the transfer's source, sink, buffers, counters and error.
     void clearTransfer();
 
@@ -79,6 +87,13 @@ private slots:
 
 private:
     void attachSocket(QTcpSocket* socket);
+    // For a listing or a download: takes the connected socket's descriptor
+    // over from Qt, which reads a reset connection as a normal end of
+    // stream; a cut-off file must not pass for a whole one.
+    bool takeOverForReading();
+    void readDescriptor();
+    void descriptorClosed(const QString& error);
+    void deliver(const QByteArray& bytes);
     void releaseSocket();
     void dropConnection();
     void readAvailable();
@@ -89,6 +104,10 @@ private:
 
     QFtpPI* m_pPI;
     QTcpSocket* m_pSocket = nullptr;
+    // The data connection of a listing or a download, read by us.
+    int m_nFd = -1;
+    QByteArray m_early; // what Qt had read before we took over
+    QSocketNotifier* m_pReadNotifier = nullptr;
     QTcpServer m_listener;
     bool m_bConnected = false;
 
@@ -97,6 +116,8 @@ private:
     bool m_bUploadFromDevice = false;
     bool m_bUploadPending = false;
     bool m_bUploadDone = false;
+    bool m_bSizeKnown = false;
+    bool m_bUpload = false;
     qint64 m_nBytesTotal = 0;
     qint64 m_nBytesDone = 0;
     qint64 m_nUploadOffset = 0;

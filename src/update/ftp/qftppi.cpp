@@ -143,8 +143,9 @@ void QFtpPI::abort()
                 failCommand(QFtp::UnknownError, text);
         });
     };
-    if (m_bConnecting && !isConnected()) {
-        // Still looking up or connecting: give the attempt up.
+    if (m_bConnecting) {
+        // Still looking up, connecting or waiting for the greeting: give the
+        // attempt up.
         m_bConnecting = false;
         m_socket.abort();
         emitConnectState(QFtp::Unconnected);
@@ -165,6 +166,17 @@ void QFtpPI::abort()
         return;
     }
     m_bWaitForDtpToConnect = false;
+    if (m_bWaitForDtpToClose) {
+        // The transfer reply is already in and held until the data
+        // connection ends; a peer that stopped reading or sending would keep
+        // it held. There is nothing left for ABOR to stop.
+        m_bWaitForDtpToClose = false;
+        m_pDTP->abortConnection();
+        m_pDTP->clearTransfer();
+        reportLater(QStringLiteral("Aborted"));
+        QTimer::singleShot(0, this, [this] { processIncoming(); });
+        return;
+    }
     if (m_abortState == AbortNone) {
         m_abortState = AbortStarted;
         writeLine(QStringLiteral("ABOR\r\n"));
@@ -382,6 +394,21 @@ void QFtpPI::handleReply(int code, const QString& text)
         return;
     }
 
+    // A download is whole only when its data connection ended normally and
+    // the server's final word is 226 or 250. A RETR answered with anything
+    // else of the 1yz/2yz kind (a "200 OK" while the data still flows, say)
+    // is not a transfer we can vouch for.
+    if (m_strCurrentCmd.startsWith(QLatin1String("RETR")) && m_state == Waiting &&
+        m_abortState == AbortNone &&
+        ((first == 1 && code != 125 && code != 150) || (first == 2 && code != 226 && code != 250))) {
+        log(LOG_WARNING, QStringLiteral("%1 answered RETR with %2 %3").arg(m_strHost).arg(code).arg(text),
+            "QFtpPI::handleReply");
+        m_pDTP->abortConnection();
+        failCommand(QFtp::UnknownError,
+                    QStringLiteral("Unexpected reply to RETR: %1 %2").arg(code).arg(text));
+        return;
+    }
+
     // 2. The replies to an aborted transfer and to ABOR itself.
     if (m_abortState == AbortStarted) {
         m_abortState = WaitForAbortToFinish;
@@ -546,6 +573,7 @@ bool QFtpPI::handleSpecialReply(int code, const QString& text)
         bool ok = false;
         const qint64 size = text.simplified().toLongLong(&ok);
         m_pDTP->setBytesTotal(ok && size >= 0 ? size : 0);
+        m_pDTP->setSizeKnown(ok && size >= 0);
         return true;
     }
     if (code / 100 == 1 && m_strCurrentCmd.startsWith(QLatin1String("STOR "))) {

@@ -349,14 +349,22 @@ void TestSensorPlugins::probePrintsTheChosenReadings_data()
            "gpu_temperature sensor=2 slot=0 score=-1 label=\"GPU Temperature\" value=35\n"
            "cpu_fan sensor=1 slot=0 score=-1 label=\"CPU Processor Fan\" value=1000\n";
     QTest::newRow("nothing found") << QByteArray(R"({"sensors": [{"name": "x"}]})")
-                                   << "cpu_temperature none\ngpu_temperature none\ncpu_fan none\n";
+                                   << "cpu_temperature none (no candidate)\ngpu_temperature none (no "
+                                      "candidate)\ncpu_fan none (no candidate)\n";
+    QTest::newRow("only invalid readings")
+        << QByteArray(R"({"sensors": [{"name": "n", "readings": [
+               {"kind": 1, "slot": 0, "label": "CPU Package", "valid": false},
+               {"kind": 1, "slot": 1, "label": "GPU Temperature", "query": false},
+               {"kind": 3, "slot": 0, "label": "CPU Fan", "unit": "RPM", "valid": false}]}]})")
+        << "cpu_temperature none (only invalid readings)\ngpu_temperature none (no candidate)\n"
+           "cpu_fan none (only invalid readings)\n";
     QTest::newRow("fahrenheit converted, label quoted")
         << QByteArray(R"({"sensors": [{"name": "n", "readings": [
                {"kind": 1, "slot": 7, "label": "CPU \"Tctl\"\nx", "unit": "F", "values": [212.7]},
                {"kind": 3, "slot": 2, "label": "CPU", "unit": "rpm", "values": [800], "valid": false},
                {"kind": 3, "slot": 3, "label": "CPU", "unit": "rpm", "values": [900]}]}]})")
         << "cpu_temperature sensor=0 slot=7 score=11 label=\"CPU \\\"Tctl\\\"\\x0ax\" value=100\n"
-           "gpu_temperature none\n"
+           "gpu_temperature none (no candidate)\n"
            "cpu_fan sensor=0 slot=3 score=-1 label=\"CPU\" value=900\n";
 }
 
@@ -396,12 +404,21 @@ void TestSensorPlugins::probeFailsWithTheProgramsOwnTexts_data()
     QTest::addColumn<QByteArray>("fixture");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("out");
 
     QTest::newRow("missing library") << "libvarnoks-sensors-none.so" << QByteArray("{}") << 1
-                                     << "HWi32: CANNOT LOAD DLL!";
+                                     << "HWi32: CANNOT LOAD DLL!"
+                                     << "";
     QTest::newRow("initialise error")
-        << SimPath() << QByteArray(R"({"init": -3})") << 2 << "HWi32: INIT FAILED -3!";
-    QTest::newRow("broken fixture") << SimPath() << QByteArray("{") << 2 << "HWi32: INIT FAILED 1003!";
+        << SimPath() << QByteArray(R"({"init": -3})") << 2 << "HWi32: INIT FAILED -3!"
+        << "";
+    QTest::newRow("broken fixture") << SimPath() << QByteArray("{") << 2 << "HWi32: INIT FAILED 1003!"
+                                    << "";
+    QTest::newRow("no chip") << SimPath() << QByteArray(R"({"sensors": []})") << 1
+                             << "varnoks-sensors: no sensor chip found. Load the sensor drivers with "
+                                "sensors-detect from lm-sensors (as root), then run varnoks-sensors again."
+                             << "cpu_temperature none (no chip)\ngpu_temperature none (no chip)\n"
+                                "cpu_fan none (no chip)\n";
 }
 
 void TestSensorPlugins::probeFailsWithTheProgramsOwnTexts()
@@ -410,13 +427,14 @@ void TestSensorPlugins::probeFailsWithTheProgramsOwnTexts()
     QFETCH(QByteArray, fixture);
     QFETCH(int, exitCode);
     QFETCH(QString, message);
+    QFETCH(QString, out);
 
     TestEnv env;
     const QString strFixture = env.path() + QStringLiteral("/fixture.json");
     QVERIFY(WriteFile(strFixture, fixture));
     const ProbeResult result = RunProbe({QStringLiteral("--chosen")}, library, strFixture);
     QCOMPARE(result.nExitCode, exitCode);
-    QCOMPARE(result.strOut, QString());
+    QCOMPARE(result.strOut, out);
     QVERIFY2(result.strErr.split(QLatin1Char('\n')).contains(message), qPrintable(result.strErr));
 }
 

@@ -1,5 +1,6 @@
 #include "app/common.h"
 #include "app/commontools.h"
+#include "boxanswerer.h"
 #include "device/circulardisplaytimer.h"
 #include "devsimdriver.h"
 #include "sensors/hardwareinfo.h"
@@ -7,14 +8,14 @@
 #include "ui/caboutdlg.h"
 #include "ui/mainwindow.h"
 
-#include "ui/csettingdlg.h"
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QSpinBox>
+#include "ui/csettingdlg.h"
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
-#include <QSpinBox>
 #include <QTableWidget>
 #include <QTranslator>
 #include <QtTest>
@@ -22,26 +23,6 @@
 #include <functional>
 
 namespace {
-
-// Presses a button of the next modal window once it shows.
-void answerNextModal(std::function<void(QWidget*)> answer, int attempts = 500)
-{
-    QTimer::singleShot(10, qApp, [answer, attempts]() {
-        if (QWidget* modal = QApplication::activeModalWidget()) {
-            answer(modal);
-            return;
-        }
-        if (attempts > 0)
-            answerNextModal(answer, attempts - 1);
-    });
-}
-
-void pressButton(QWidget* modal, QMessageBox::StandardButton which)
-{
-    auto* box = qobject_cast<QMessageBox*>(modal);
-    QVERIFY(box);
-    box->button(which)->click();
-}
 
 QStringList deviceMenuTexts(MainWindow& window)
 {
@@ -70,8 +51,7 @@ QString field(MainWindow& window, const char* name)
     return edit ? edit->text() : QStringLiteral("<missing>");
 }
 
-COMMON::HardwareInfo record(const QString& cpu, const QString& gpu, const QString& fan,
-                            const QString& cpuUsage = {})
+COMMON::HardwareInfo record(const QString& cpu, const QString& gpu, const QString& fan, const QString& cpuUsage = {})
 {
     COMMON::HardwareInfo info;
     info.strCPUTemperature = cpu;
@@ -101,7 +81,8 @@ private slots:
     void quitConfirmationCancelKeepsRunning();
     void quitConfirmationOkHidesTrayAndCloses();
     void aboutDialogShowsFirstDeviceVersions();
-    void trayDoubleClickOpensSettings();
+    void trayActivationOpensSettings_data();
+    void trayActivationOpensSettings();
     void settingsChangesReachRotationAndSender();
 
 private:
@@ -138,7 +119,9 @@ void TestMainWindow::cleanup()
 
 void TestMainWindow::readingsPanelShowsUnitsAndTranslations_data()
 {
-    QTest::addColumn<int>("unit");
+    // unit: the stored text; fahrenheit: the unit it stands for.
+    QTest::addColumn<QString>("unit");
+    QTest::addColumn<bool>("fahrenheit");
     QTest::addColumn<QString>("catalogue");
     QTest::addColumn<QString>("cpu");
     QTest::addColumn<QString>("gpu");
@@ -147,46 +130,26 @@ void TestMainWindow::readingsPanelShowsUnitsAndTranslations_data()
     QTest::addColumn<QString>("gpuField");
     QTest::addColumn<QString>("fanField");
 
-    QTest::newRow("celsius keeps the texts") << 0 << ":/eg_EN.qm"
-                                             << "45.7"
-                                             << "--"
-                                             << "1200"
-                                             << "45.7℃"
-                                             << "--℃"
-                                             << "1200RPM";
-    QTest::newRow("fahrenheit of 45 and 48.8") << 1 << ":/eg_EN.qm"
-                                               << "45"
-                                               << "48.8"
-                                               << "--"
-                                               << "113℉"
-                                               << "118℉"
-                                               << "--RPM";
-    QTest::newRow("fahrenheit of no reading") << 1 << ":/eg_EN.qm"
-                                              << "--"
-                                              << "0"
-                                              << "0"
-                                              << "--℉"
-                                              << "32℉"
+    QTest::newRow("celsius keeps the texts") << "0" << false << ":/eg_EN.qm" << "45.7" << "--" << "1200" << "45.7℃"
+                                             << "--℃" << "1200RPM";
+    QTest::newRow("fahrenheit of 45 and 48.8") << "1" << true << ":/eg_EN.qm" << "45" << "48.8" << "--" << "113℉"
+                                               << "118℉" << "--RPM";
+    QTest::newRow("fahrenheit of no reading") << "1" << true << ":/eg_EN.qm" << "--" << "0" << "0" << "--℉" << "32℉"
                                               << "0RPM";
-    QTest::newRow("traditional chinese fan unit") << 0 << ":/zh_TW.qm"
-                                                  << "40"
-                                                  << "50"
-                                                  << "1200"
-                                                  << "40℃"
-                                                  << "50℃"
-                                                  << "1200轉/分";
-    QTest::newRow("simplified chinese fan unit") << 0 << ":/zh_CN.qm"
-                                                 << "40"
-                                                 << "50"
-                                                 << "1200"
-                                                 << "40℃"
-                                                 << "50℃"
-                                                 << "1200转/分";
+    QTest::newRow("traditional chinese fan unit") << "0" << false << ":/zh_TW.qm" << "40" << "50" << "1200" << "40℃"
+                                                  << "50℃" << "1200轉/分";
+    QTest::newRow("simplified chinese fan unit") << "0" << false << ":/zh_CN.qm" << "40" << "50" << "1200" << "40℃"
+                                                 << "50℃" << "1200转/分";
+    QTest::newRow("unit 3 is fahrenheit") << "3" << true << ":/eg_EN.qm" << "45" << "45" << "0" << "113℉"
+                                          << "113℉" << "0RPM";
+    QTest::newRow("unit junk is celsius") << "hot" << false << ":/eg_EN.qm" << "45" << "45" << "0" << "45℃"
+                                          << "45℃" << "0RPM";
 }
 
 void TestMainWindow::readingsPanelShowsUnitsAndTranslations()
 {
-    QFETCH(int, unit);
+    QFETCH(QString, unit);
+    QFETCH(bool, fahrenheit);
     QFETCH(QString, catalogue);
     QFETCH(QString, cpu);
     QFETCH(QString, gpu);
@@ -210,10 +173,10 @@ void TestMainWindow::readingsPanelShowsUnitsAndTranslations()
         QCOMPARE(field(window, "lineEdit_GPUUsageRate"), QStringLiteral("%"));
 
         // A unit change shows at the next record.
-        window.onSettingInfoChanged(COMMON::KEY_TEMPERATURE_UNIT, unit ? "0" : "1");
+        window.onSettingInfoChanged(COMMON::KEY_TEMPERATURE_UNIT, fahrenheit ? "0" : "1");
         window.onReadHardwareInfo(record("45", "45", fan));
         QCOMPARE(field(window, "lineEdit_CPUTemperature"),
-                 unit ? QStringLiteral("45℃") : QStringLiteral("113℉"));
+                 fahrenheit ? QStringLiteral("45℃") : QStringLiteral("113℉"));
     }
     QCoreApplication::removeTranslator(&translator);
 }
@@ -304,8 +267,10 @@ void TestMainWindow::quitConfirmationCancelKeepsRunning()
 {
     MainWindow window;
     window.show();
-    answerNextModal([](QWidget* modal) { pressButton(modal, QMessageBox::Cancel); });
+    BoxAnswerer answerer;
+    answerer.push(QMessageBox::Cancel);
     window.onQuitApplication();
+    QCOMPARE(answerer.count(), 1);
     QVERIFY(window.trayIcon()->isVisible());
     QVERIFY(window.isVisible());
 }
@@ -314,13 +279,11 @@ void TestMainWindow::quitConfirmationOkHidesTrayAndCloses()
 {
     MainWindow window;
     window.show();
-    QString question;
-    answerNextModal([&question](QWidget* modal) {
-        question = static_cast<QMessageBox*>(modal)->text();
-        pressButton(modal, QMessageBox::Ok);
-    });
+    BoxAnswerer answerer;
+    answerer.push(QMessageBox::Ok);
     window.onQuitApplication();
-    QCOMPARE(question, QStringLiteral("您确认要退出程序？"));
+    QCOMPARE(answerer.count(), 1);
+    QCOMPARE(answerer.seen().at(0).text, QStringLiteral("您确认要退出程序？"));
     QVERIFY(!window.trayIcon()->isVisible());
     QVERIFY(!window.isVisible());
 }
@@ -335,7 +298,8 @@ void TestMainWindow::aboutDialogShowsFirstDeviceVersions()
 
     // First use is modal; it shows the lowest path's device.
     QString hardware, firmware;
-    answerNextModal([&](QWidget* modal) {
+    BoxAnswerer answerer;
+    answerer.push([&](QWidget* modal) {
         hardware = modal->findChild<QLabel*>("lbl_hardware_vv")->text();
         firmware = modal->findChild<QLabel*>("lbl_firmware_vv")->text();
         modal->close();
@@ -359,22 +323,30 @@ void TestMainWindow::aboutDialogShowsFirstDeviceVersions()
     QCOMPARE(window.aboutDialog(), about);
 }
 
-void TestMainWindow::trayDoubleClickOpensSettings()
+void TestMainWindow::trayActivationOpensSettings_data()
 {
+    QTest::addColumn<int>("reason");
+    QTest::addColumn<bool>("opens");
+    QTest::newRow("double click (XEmbed tray)") << int(QSystemTrayIcon::DoubleClick) << true;
+    QTest::newRow("click (D-Bus tray)") << int(QSystemTrayIcon::Trigger) << true;
+    QTest::newRow("middle click") << int(QSystemTrayIcon::MiddleClick) << false;
+    QTest::newRow("context request") << int(QSystemTrayIcon::Context) << false;
+    QTest::newRow("menu entry") << -1 << true;
+}
+
+void TestMainWindow::trayActivationOpensSettings()
+{
+    QFETCH(int, reason);
+    QFETCH(bool, opens);
     MainWindow window;
     QWidget* settings = window.settingDialog();
     QVERIFY(settings);
     QVERIFY(!settings->isVisible());
-    window.onTrayIconActived(QSystemTrayIcon::Trigger);
-    window.onTrayIconActived(QSystemTrayIcon::Context);
-    QVERIFY(!settings->isVisible());
-    window.onTrayIconActived(QSystemTrayIcon::DoubleClick);
-    QVERIFY(settings->isVisible());
-    settings->close();
-    QVERIFY(!settings->isVisible());
-    // The tray's settings entry opens the same dialog.
-    emit window.trayMenu().sigSetting();
-    QVERIFY(settings->isVisible());
+    if (reason < 0)
+        emit window.trayMenu().sigSetting();
+    else
+        window.onTrayIconActived(QSystemTrayIcon::ActivationReason(reason));
+    QCOMPARE(settings->isVisible(), opens);
 }
 
 void TestMainWindow::settingsChangesReachRotationAndSender()
@@ -393,8 +365,7 @@ void TestMainWindow::settingsChangesReachRotationAndSender()
     QCOMPARE(CircularDisplayTimer::GetInstance()->interval(), 1000);
 
     // Only the CPU temperature left in the rotation, with a threshold it crosses.
-    for (const char* name :
-         {"checkBox_displayCPUTemp", "checkBox_displayGPUTemp", "checkBox_displayFanSpeed"})
+    for (const char* name : {"checkBox_displayCPUTemp", "checkBox_displayGPUTemp", "checkBox_displayFanSpeed"})
         settings->findChild<QCheckBox*>(name)->setChecked(true);
     settings->findChild<QCheckBox*>("checkBox_displayGPUTemp")->setChecked(false);
     settings->findChild<QCheckBox*>("checkBox_displayFanSpeed")->setChecked(false);

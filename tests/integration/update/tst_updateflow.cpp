@@ -1,5 +1,7 @@
 #include "app/common.h"
 #include "app/commontools.h"
+#include "logcapture.h"
+#include "scriptedftpserver.h"
 #include "testenv.h"
 #include "update/cupgradedialog.h"
 #include "update/ftpmanager.h"
@@ -15,6 +17,8 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <unistd.h>
 
 namespace {
 
@@ -68,11 +72,15 @@ private slots:
 
     // Checker
     void newestVersionIsChosenFromTheListing();
+    void proftpdInBothListStylesServesTheNewestInstaller_data();
+    void proftpdInBothListStylesServesTheNewestInstaller();
     void nothingNewerGivesAnEmptyResult_data();
     void nothingNewerGivesAnEmptyResult();
     void userCheckWhileStartupCommandsWaitDoesNothing();
     void userCheckProbesBeforeListing_data();
     void userCheckProbesBeforeListing();
+    void tricklingServerCannotKeepACheckAlive_data();
+    void tricklingServerCannotKeepACheckAlive();
     void downloadDeliversTheWholeFileWithProgress();
     void missingInstallerFailsWithTheFailureText();
     void stoppedDownloadReportsAtOnceWithoutText();
@@ -82,10 +90,14 @@ private slots:
 
     // Dialog
     void automaticCheckRemindsLaterWithoutABox();
+    void userCheckWhileTheStartupCheckIsPendingChangesNothing_data();
+    void userCheckWhileTheStartupCheckIsPendingChangesNothing();
     void userCheckWhenUpToDateSaysSo();
     void unreachableServerOnUserCheckGivesCriticalBox();
     void acceptedOfferShowsProgressAndCancelDeletesTheFile();
     void missingInstallerShowsTheFailureAndCleansUp();
+    void installerThatIsNotWholeNeverStarts_data();
+    void installerThatIsNotWholeNeverStarts();
     void stopInTheMiddleDeletesThePartialFileWithoutABox();
     void installerStartsAndTheProgramQuits();
     void installerThatCannotStartKeepsTheProgramRunning();
@@ -182,6 +194,58 @@ void TestUpdateFlow::newestVersionIsChosenFromTheListing()
     QCOMPARE(spy.count(), 1);
 }
 
+void TestUpdateFlow::proftpdInBothListStylesServesTheNewestInstaller_data()
+{
+    QTest::addColumn<QString>("listStyle");
+    QTest::newRow("Unix list style") << "Unix";
+    QTest::newRow("Windows list style") << "Windows";
+}
+
+void TestUpdateFlow::proftpdInBothListStylesServesTheNewestInstaller()
+{
+    // A server nobody on the project wrote, with decoys beside the proper
+    // version folders.
+    QFETCH(QString, listStyle);
+    if (ProftpdProcess::program().isEmpty())
+        QSKIP("proftpd is not installed (Debian package proftpd-core)");
+    const QByteArray installer = installerScript(20000);
+    const QString root = m_work->filePath(QStringLiteral("ftproot"));
+    QVERIFY(makeTree(root, {{"ZRN/V1.0.4.3/VarnoksPilotSetup_V1.0.4.3.exe", "older"},
+                            {"ZRN/V1.0.4.9/", {}},
+                            {"ZRN/V1.0.4.10/VarnoksPilotSetup_V1.0.4.10.exe", installer},
+                            {"ZRN/V9.9.9", "a file named like a version"},
+                            {"ZRN/v2.0/", {}},
+                            {"ZRN/Beta/", {}}}));
+    // Started as root, proftpd serves as nobody, who must reach the folder.
+    for (QString dir = root; dir.startsWith(m_work->path()); dir = QFileInfo(dir).path())
+        QFile::setPermissions(dir, QFile::permissions(dir) | QFile::ReadOther | QFile::ExeOther |
+                                       QFile::ReadGroup | QFile::ExeGroup);
+    const QString conf = m_work->filePath(QStringLiteral("proftpd"));
+    QVERIFY(QDir().mkpath(conf));
+    ProftpdProcess proftpd;
+    if (!proftpd.start(root, conf, COMMON::FTP_USER, COMMON::FTP_PASSWORD, listStyle)) {
+        if (geteuid() != 0 && proftpd.errorString().contains(QLatin1String("unshare")))
+            QSKIP("proftpd needs root or a user namespace to change its root, and neither is available");
+        QFAIL(qPrintable(proftpd.errorString()));
+    }
+    qputenv("VARNOKS_UPDATE_SERVER", proftpd.address().toUtf8());
+
+    FtpManager manager;
+    QSignalSpy need(&manager, &FtpManager::signalNeedUpdate);
+    QVERIFY(manager.checkUpdate(true));
+    QVERIFY(need.wait(15000));
+    QCOMPARE(need.at(0).at(0).toString(), QStringLiteral("V1.0.4.10"));
+
+    QSignalSpy finished(&manager, &FtpManager::downloadFinished);
+    const QString local = m_tmp + QStringLiteral("/setup.exe");
+    manager.startDownload(CUpgradeDialog::installerRemotePath(QStringLiteral("V1.0.4.10")), local);
+    QVERIFY(finished.wait(20000));
+    QVERIFY2(finished.at(0).at(0).toBool(), qPrintable(manager.downloadFailure()));
+    QFile file(local);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), installer);
+}
+
 void TestUpdateFlow::nothingNewerGivesAnEmptyResult_data()
 {
     QTest::addColumn<QStringList>("dirs");
@@ -254,6 +318,52 @@ void TestUpdateFlow::userCheckProbesBeforeListing()
     }
 }
 
+void TestUpdateFlow::tricklingServerCannotKeepACheckAlive_data()
+{
+    QTest::addColumn<bool>("inGreeting"); // trickles the greeting, or the listing
+    QTest::newRow("greeting") << true;
+    QTest::newRow("listing") << false;
+}
+
+void TestUpdateFlow::tricklingServerCannotKeepACheckAlive()
+{
+    // One byte every 100 ms keeps the client's 30 s silence time-out from
+    // ever firing; only the listing's own deadline ends the check.
+    QFETCH(bool, inGreeting);
+    ScriptedFtpServer server;
+    bool listing = false;
+    if (inGreeting)
+        server.setGreeting("2");
+    server.setHandler([&](const QByteArray& line) {
+        if (line != "LIST /ZRN")
+            return false;
+        server.send("150 Here comes the listing\r\n");
+        listing = true;
+        return true;
+    });
+    QTimer trickle;
+    connect(&trickle, &QTimer::timeout, &server, [&] {
+        if (inGreeting)
+            server.send("2");
+        else if (listing)
+            server.sendData("d", false);
+    });
+    trickle.start(100);
+    qputenv("VARNOKS_UPDATE_SERVER", "127.0.0.1:" + QByteArray::number(server.port()));
+    LogCapture log;
+    FtpManager manager;
+    manager.setListingDeadline(1500);
+    QSignalSpy need(&manager, &FtpManager::signalNeedUpdate);
+    QVERIFY(manager.checkUpdate(true));
+    QVERIFY(!manager.checkUpdate(true)); // one check at a time
+    QTRY_VERIFY_WITH_TIMEOUT(!manager.isChecking(), 10000);
+    QCOMPARE(need.count(), 0);
+    QCOMPARE(log.count(QStringLiteral("listing took longer than 1 s")), 1);
+    QVERIFY(inGreeting || listing);
+    // The next check starts afresh.
+    QVERIFY(manager.checkUpdate(true));
+}
+
 void TestUpdateFlow::downloadDeliversTheWholeFileWithProgress()
 {
     const QByteArray content = installerScript(20000);
@@ -309,6 +419,8 @@ void TestUpdateFlow::stoppedDownloadReportsAtOnceWithoutText()
     manager.startDownload(QStringLiteral("/ZRN/V1.0.4.3/missing.exe"), local);
     QVERIFY(finished.wait(20000));
     QCOMPARE(finished.at(1).at(2).toString(), kFailureText);
+    QCOMPARE(manager.downloadFailure(),
+             QStringLiteral("Downloading file failed: No such file or directory."));
 }
 
 void TestUpdateFlow::destroyingTheCheckerDuringADownloadReportsNothing()
@@ -377,6 +489,43 @@ void TestUpdateFlow::automaticCheckRemindsLaterWithoutABox()
     QTest::qWait(300);
     QCOMPARE(answerer.count(), 0);
     QVERIFY(!dialog.isVisible());
+}
+
+void TestUpdateFlow::userCheckWhileTheStartupCheckIsPendingChangesNothing_data()
+{
+    QTest::addColumn<bool>("reminderPending"); // a reminder that is not yet due
+    QTest::newRow("no reminder: remind later, silently") << false;
+    QTest::newRow("reminder not due: wait, keep it") << true;
+}
+
+void TestUpdateFlow::userCheckWhileTheStartupCheckIsPendingChangesNothing()
+{
+    // The user's check is ignored while the one at start-up runs; the
+    // start-up result is then read as the automatic one it is.
+    QFETCH(bool, reminderPending);
+    QVERIFY(startServer(publishedTree()));
+    const qint64 before = QDateTime::currentSecsSinceEpoch();
+    const QString stored = reminderPending ? QString::number(before + 600) : QStringLiteral("998");
+    CommonTools::SetSettingValue(COMMON::KEY_NEXT_UPGRADE_TIME, stored);
+    CommonTools::SetSettingValue(COMMON::KEY_UPGRADE_VERSION, QStringLiteral("V1.0.4.1"));
+    CUpgradeDialog dialog;
+    dialog.ftpManager()->setPingProgram(m_pingUp);
+    BoxAnswerer answerer;
+    dialog.checkUpdate(true);
+    dialog.checkUpdate(false);
+    QTRY_VERIFY_WITH_TIMEOUT(dialog.isReminderTimerActive(), 15000);
+    QTRY_VERIFY(!dialog.ftpManager()->isChecking());
+    QTest::qWait(300);
+    QCOMPARE(answerer.count(), 0);
+    QVERIFY(!QFile::exists(m_pingUp + QStringLiteral(".ran")));
+    const QString after = CommonTools::GetSettingValue(COMMON::KEY_NEXT_UPGRADE_TIME, QString()).toString();
+    if (reminderPending) {
+        QCOMPARE(after, stored);
+        QCOMPARE(CUpgradeDialog::getUpgradeVersion(), QStringLiteral("V1.0.4.1"));
+    } else {
+        QVERIFY(after.toLongLong() >= before);
+        QCOMPARE(CUpgradeDialog::getUpgradeVersion(), QStringLiteral("V1.0.4.3"));
+    }
 }
 
 void TestUpdateFlow::userCheckWhenUpToDateSaysSo()
@@ -460,9 +609,90 @@ void TestUpdateFlow::missingInstallerShowsTheFailureAndCleansUp()
     QVERIFY(userCheck(dialog));
     QTRY_COMPARE_WITH_TIMEOUT(answerer.count(), 2, 20000);
     QCOMPARE(answerer.seen().at(1).icon, QMessageBox::Critical);
-    QCOMPARE(answerer.seen().at(1).text, kFailureText);
+    QCOMPARE(answerer.seen().at(1).text,
+             kFailureText + QStringLiteral("\n(Downloading file failed: No such file or directory.)"));
     QTRY_VERIFY(!dialog.isVisible());
     QVERIFY(downloadFolders(m_tmp).isEmpty());
+}
+
+void TestUpdateFlow::installerThatIsNotWholeNeverStarts_data()
+{
+    QTest::addColumn<QByteArray>("script"); // how the server ends the RETR
+    QTest::addColumn<QString>("why");       // shown in the box and logged
+    QTest::newRow("early 2xx while data flows")
+        << QByteArray("early-200") << "Unexpected reply to RETR: 200 OK";
+    QTest::newRow("reset then 226") << QByteArray("reset-226")
+                                    << "Data connection broken: Connection reset by peer";
+    QTest::newRow("reset then control close") << QByteArray("reset-close") << "Connection closed";
+    QTest::newRow("short then 226 with SIZE") << QByteArray("short-226") << "Received 16384 of 32768 bytes";
+    QTest::newRow("no data for longer than allowed")
+        << QByteArray("stall") << "no data from the server for 1 s";
+}
+
+void TestUpdateFlow::installerThatIsNotWholeNeverStarts()
+{
+    // The whole path from an offer at start-up to the failure box, against
+    // a server that hands over part of the installer and calls it done.
+    QFETCH(QByteArray, script);
+    QFETCH(QString, why);
+    const QByteArray installer = installerScript(2000).left(32768);
+    const QByteArray half = installer.left(installer.size() / 2);
+    ScriptedFtpServer server;
+    QVERIFY(server.isListening());
+    server.setListing("drwxr-xr-x 2 o g 0 Jan 5 10:30 V1.0.4.3\r\n");
+    server.setFile(installer);
+    server.setHandler([&](const QByteArray& line) {
+        if (line.startsWith("SIZE ") && script != "short-226") {
+            server.send("550 SIZE not allowed\r\n");
+            return true;
+        }
+        if (!line.startsWith("RETR "))
+            return false;
+        server.send("150 Opening data connection\r\n");
+        server.sendData(half, script == "short-226");
+        if (script == "early-200") {
+            server.send("200 OK\r\n");
+        } else if (script == "short-226") {
+            server.whenDataConnected([&server](QTcpSocket* socket) {
+                connect(socket, &QTcpSocket::disconnected, &server,
+                        [&server] { server.send("226 Transfer complete\r\n"); });
+            });
+        } else if (script.startsWith("reset-")) {
+            server.resetData();
+            if (script == "reset-226")
+                server.send("226 Transfer complete\r\n");
+            else
+                server.closeControl();
+        }
+        return true; // "stall": half the file, then silence
+    });
+    qputenv("VARNOKS_UPDATE_SERVER", "127.0.0.1:" + QByteArray::number(server.port()));
+    // A reminder that is due: the check at start-up offers at once.
+    CommonTools::SetSettingValue(COMMON::KEY_NEXT_UPGRADE_TIME, 1000);
+    LogCapture log;
+    CUpgradeDialog dialog;
+    dialog.ftpManager()->setDownloadStallTimeout(1000);
+    BoxAnswerer answerer;
+    answerer.setFallback(QMessageBox::Ok);
+    QStringList foldersDuringDownload;
+    answerer.setObserver([&](const BoxAnswerer::Seen& seen) {
+        if (seen.icon == QMessageBox::Critical)
+            foldersDuringDownload = downloadFolders(m_tmp);
+    });
+    dialog.checkUpdate(true);
+    QTRY_COMPARE_WITH_TIMEOUT(answerer.count(), 2, 20000);
+    QCOMPARE(answerer.seen().at(0).icon, QMessageBox::Question);
+    QCOMPARE(answerer.seen().at(1).icon, QMessageBox::Critical);
+    QVERIFY2(answerer.seen().at(1).text.startsWith(kFailureText + QLatin1Char('\n')),
+             qPrintable(answerer.seen().at(1).text));
+    QVERIFY2(answerer.seen().at(1).text.contains(why), qPrintable(answerer.seen().at(1).text));
+    QCOMPARE(foldersDuringDownload.size(), 1);
+    QTRY_VERIFY(!dialog.isVisible());
+    QVERIFY(downloadFolders(m_tmp).isEmpty());
+    QCOMPARE(log.count(QStringLiteral("FtpDownload::finish(): Download of")), 1);
+    QVERIFY(log.matching(QStringLiteral("FtpDownload::finish()")).first().contains(why));
+    QTest::qWait(300);
+    QCOMPARE(answerer.count(), 2); // no install question, nothing started
 }
 
 void TestUpdateFlow::stopInTheMiddleDeletesThePartialFileWithoutABox()

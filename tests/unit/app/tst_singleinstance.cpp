@@ -8,7 +8,9 @@
 #include <QWidget>
 #include <QtTest>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -16,7 +18,13 @@
 namespace {
 
 const char* const kChildMode = "VARNOKS_SINGLE_CHILD";
-enum ChildExit { LaterInstance = 10, FirstInstance = 20, FirstButNotListening = 30 };
+const char* const kBarrier = "VARNOKS_SINGLE_BARRIER";
+enum ChildExit
+{
+    LaterInstance = 10,
+    FirstInstance = 20,
+    FirstButNotListening = 30
+};
 
 QString listenPath(const QString& runtimeDir)
 {
@@ -38,6 +46,13 @@ bool makeStaleSocket(const QString& path)
     const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
     ::close(fd);
     return bound && QFile::exists(path);
+}
+
+// Tells the parent where this child is; a lost note only fails the test.
+void say(const char* text)
+{
+    if (::write(STDOUT_FILENO, text, strlen(text)) < 0)
+        return;
 }
 
 int runChild(const QString& runtimeDir, const QString& mode, qint64* elapsedMs = nullptr)
@@ -69,6 +84,7 @@ private slots:
     void pendingNotificationWithoutConnectionChangesNothing();
     void laterInstanceWithoutRegisteredWindowShowsNothing();
     void staleNameLeftByCrashedInstanceIsRecovered();
+    void twoStartsAtOneMomentGiveOneFirstInstance();
     void programSecondStartExitsZeroAndSigtermEndsFirst();
 };
 
@@ -126,7 +142,72 @@ void TestSingleInstance::staleNameLeftByCrashedInstanceIsRecovered()
 {
     QTemporaryDir runtime;
     QVERIFY(makeStaleSocket(listenPath(runtime.path())));
+    // A crashed copy leaves its lock file too, no longer locked.
+    QFile lock(listenPath(runtime.path()) + QStringLiteral(".lock"));
+    QVERIFY(lock.open(QIODevice::WriteOnly));
+    lock.close();
     QCOMPARE(runChild(runtime.path(), "stale"), int(FirstInstance));
+    QVERIFY(!lock.exists());
+}
+
+void TestSingleInstance::twoStartsAtOneMomentGiveOneFirstInstance()
+{
+    QTemporaryDir runtime;
+    QVERIFY(QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    QTemporaryDir work;
+    const QString barrier = work.filePath("barrier");
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_RUNTIME_DIR", runtime.path());
+    env.insert(kChildMode, "race");
+    env.insert(kBarrier, barrier);
+
+    for (int round = 0; round < 50; ++round) {
+        // Both children wait for a shared lock on the barrier while this
+        // holds it exclusively; releasing it wakes both at once, right
+        // before the instance decision.
+        const int gate = ::open(QFile::encodeName(barrier).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        QVERIFY(gate >= 0);
+        QCOMPARE(::flock(gate, LOCK_EX), 0);
+        QProcess children[2];
+        for (QProcess& child : children) {
+            child.setProcessEnvironment(env);
+            child.start(QCoreApplication::applicationFilePath(), QStringList());
+        }
+        QByteArray output[2];
+        for (int i = 0; i < 2; ++i) {
+            QTRY_VERIFY_WITH_TIMEOUT((output[i] += children[i].readAllStandardOutput()).contains("ready"),
+                                     15000);
+        }
+        QThread::msleep(20);
+        ::close(gate);
+
+        // One ends at once as a later instance with code 0; the other runs on.
+        int later = -1;
+        QElapsedTimer timer;
+        timer.start();
+        while (later < 0 && timer.elapsed() < 15000) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            for (int i = 0; i < 2; ++i) {
+                output[i] += children[i].readAllStandardOutput();
+                if (children[i].state() == QProcess::NotRunning)
+                    later = i;
+            }
+            QVERIFY2(!(output[0].contains("first") && output[1].contains("first")),
+                     qPrintable(QStringLiteral("round %1: both copies became first instances").arg(round)));
+        }
+        QVERIFY2(later >= 0, qPrintable(QStringLiteral("round %1: neither copy ended").arg(round)));
+        const int first = 1 - later;
+        output[later] += children[later].readAllStandardOutput();
+        QVERIFY2(output[later].contains("later"), output[later].constData());
+        QCOMPARE(children[later].exitStatus(), QProcess::NormalExit);
+        QCOMPARE(children[later].exitCode(), 0);
+        QTRY_VERIFY_WITH_TIMEOUT((output[first] += children[first].readAllStandardOutput()).contains("first"),
+                                 5000);
+        QCOMPARE(children[first].state(), QProcess::Running);
+        children[first].closeWriteChannel();
+        QVERIFY(children[first].waitForFinished(10000));
+        QCOMPARE(children[first].exitCode(), int(FirstInstance));
+    }
 }
 
 void TestSingleInstance::programSecondStartExitsZeroAndSigtermEndsFirst()
@@ -169,6 +250,25 @@ void TestSingleInstance::programSecondStartExitsZeroAndSigtermEndsFirst()
 int main(int argc, char** argv)
 {
     const QByteArray mode = qgetenv(kChildMode);
+    if (mode == "race") {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        QSingleApplication app(argc, argv, [] {
+            const int gate = ::open(qgetenv(kBarrier).constData(), O_RDONLY | O_CLOEXEC);
+            say("ready\n");
+            ::flock(gate, LOCK_SH);
+            ::close(gate);
+        });
+        if (app.isRunning()) {
+            say("later\n");
+            return 0;
+        }
+        say("first\n");
+        // Stays the first instance until the parent closes this input.
+        char c;
+        while (::read(STDIN_FILENO, &c, 1) > 0) {
+        }
+        return FirstInstance;
+    }
     if (!mode.isEmpty()) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
         QSingleApplication app(argc, argv);

@@ -118,6 +118,30 @@ void TestFtpListParser::parsesLine_data()
     QTest::newRow("dos four-digit year")
         << QByteArray("01-05-2024  10:30AM  <DIR>  dir name") << QString() << mid2026 << "dir name" << 1
         << qint64(0) << 0666 << at(2024, 1, 5, 10, 30) << true << false << "";
+    // Other servers' DOS list styles: 24-hour times without AM/PM (proftpd's
+    // "ListStyle Windows"), four-digit years with AM/PM.
+    QTest::newRow("dos 24-hour directory")
+        << QByteArray("12-07-26  07:37       <DIR>          V1.0.4.10\r\n") << QString() << mid2026
+        << "V1.0.4.10" << 1 << qint64(0) << 0666 << at(2026, 12, 7, 7, 37) << true << false << "";
+    QTest::newRow("dos 24-hour afternoon file")
+        << QByteArray("12-07-26  19:05                 2048 VarnoksPilotSetup_V1.0.4.10.exe") << QString()
+        << mid2026 << "VarnoksPilotSetup_V1.0.4.10.exe" << 0 << qint64(2048) << 0777 << at(2026, 12, 7, 19, 5)
+        << true << true << "";
+    QTest::newRow("dos 24-hour four-digit year")
+        << QByteArray("12-07-2026  00:00       <DIR>          Beta") << QString() << mid2026 << "Beta" << 1
+        << qint64(0) << 0666 << at(2026, 12, 7, 0, 0) << true << false << "";
+    QTest::newRow("dos four-digit year afternoon")
+        << QByteArray("12-07-2026  07:37PM       <DIR>          V1.0.4.10") << QString() << mid2026
+        << "V1.0.4.10" << 1 << qint64(0) << 0666 << at(2026, 12, 7, 19, 37) << true << false << "";
+    QTest::newRow("dos lower-case pm")
+        << QByteArray("12-07-26  07:37pm  <DIR>  V1.0.4.10") << QString() << mid2026 << "V1.0.4.10" << 1
+        << qint64(0) << 0666 << at(2026, 12, 7, 19, 37) << true << false << "";
+    QTest::newRow("dos hour 24 keeps entry without date")
+        << QByteArray("12-07-26  24:00  <DIR>  V1.0.4.10") << QString() << mid2026 << "V1.0.4.10" << 1
+        << qint64(0) << 0666 << QDateTime() << true << false << "";
+    QTest::newRow("dos 13PM keeps entry without date")
+        << QByteArray("12-07-26  13:00PM  <DIR>  V1.0.4.10") << QString() << mid2026 << "V1.0.4.10" << 1
+        << qint64(0) << 0666 << QDateTime() << true << false << "";
 }
 
 void TestFtpListParser::parsesLine()
@@ -166,6 +190,10 @@ void TestFtpListParser::rejectsLine_data()
     QTest::newRow("dos single blank before time") << QByteArray("01-05-24 10:30AM <DIR> V1");
     QTest::newRow("dos without marker") << QByteArray("01-05-24  10:30AM  V1");
     QTest::newRow("dos name with slash") << QByteArray("01-05-24  10:30AM  <DIR>  a/b");
+    QTest::newRow("dos three-digit year") << QByteArray("01-05-202  10:30  <DIR>  V1");
+    QTest::newRow("dos time without minutes") << QByteArray("01-05-24  10  <DIR>  V1");
+    QTest::newRow("dos blank before AM") << QByteArray("01-05-24  10:30 AM  <DIR>  V1");
+    QTest::newRow("dos seconds in time") << QByteArray("01-05-24  10:30:15  <DIR>  V1");
     QTest::newRow("mlsd fact line") << QByteArray("type=dir;modify=20240105103000; V1.0.4.3");
     QTest::newRow("eplf line") << QByteArray("+i8388621.29609,m824255902,/,\tdev");
     QTest::newRow("line over the limit")

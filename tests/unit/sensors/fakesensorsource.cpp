@@ -61,7 +61,8 @@ int32_t FakeRead(int32_t nKind, int32_t nSensor, int32_t nSlot, VarnoksSensorRea
     if (!pFound || !pFound->bQuery) {
         return 0;
     }
-    pReading->valid = pFound->bValid ? 1 : 0;
+    pReading->valid = pFound->bValid && !pFound->bAsleep ? 1 : 0;
+    pReading->state = pFound->bAsleep ? VARNOKS_READING_ASLEEP : 0;
     pReading->value = pFound->dValue;
     CopyText(pReading->unit, sizeof(pReading->unit), pFound->unit);
     CopyText(pReading->label, sizeof(pReading->label), pFound->label);
@@ -109,6 +110,7 @@ QVector<FakeSensor> FakeSensorSource::Parse(const QString& strDescription)
             reading.unit = fields[3].toLatin1();
             reading.bValid = !fields.contains(QStringLiteral("invalid"));
             reading.bQuery = !fields.contains(QStringLiteral("fail"));
+            reading.bAsleep = fields.contains(QStringLiteral("asleep"));
             sensor.readings.append(reading);
         }
         result.append(sensor);

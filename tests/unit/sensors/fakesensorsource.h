@@ -17,6 +17,7 @@ struct FakeReading
     double dValue = 0.0;
     bool bValid = true;
     bool bQuery = true;
+    bool bAsleep = false; // invalid because its device sleeps
 };
 
 struct FakeSensor
@@ -33,7 +34,7 @@ public:
     // Replaces every sensor and clears the call counters.
     void Reset(const QVector<FakeSensor>& sensors, int nInitResult = 0);
     // Parses sensors written as
-    //   "name|kind,slot,label,unit[,invalid|fail]|...||next sensor|..."
+    //   "name|kind,slot,label,unit[,invalid|fail|asleep]|...||next sensor|..."
     // where a reading's value is 0 until set.
     static QVector<FakeSensor> Parse(const QString& strDescription);
 

@@ -174,6 +174,10 @@ void TestHardwareInfoReader::searchChoosesTheThreeReadings_data()
         << "x|1,0,CPU Package,C,invalid|1,1,CPU Core,C|1,2,GPU Temperature,C,invalid|3,0,CPU Fan,RPM,invalid"
         << "0/1" << 1 << "none"
         << "none";
+    QTest::newRow("readings of a sleeping device are taken")
+        << "x|1,0,CPU Core,C||gpu|1,0,GPU Temperature,C,asleep|3,0,CPU Fan,RPM,asleep"
+        << "0/0" << 1 << "1/0"
+        << "1/0";
     QTest::newRow("failed queries are skipped")
         << "x|1,0,CPU Package,C,fail|1,1,CPU Core,C|1,2,GPU Temperature,C,fail|3,0,CPU Fan,RPM,fail"
         << "0/1" << 1 << "none"
@@ -303,20 +307,25 @@ void TestHardwareInfoReader::failedReadingsLogAndKeepDashes_data()
 {
     QTest::addColumn<int>("failing"); // 0 CPU temperature, 1 fan, 2 GPU temperature
     QTest::addColumn<bool>("queryFails");
+    QTest::addColumn<bool>("asleep");
     QTest::addColumn<QString>("message");
 
-    QTest::newRow("cpu error") << 0 << true << kCpuError;
-    QTest::newRow("cpu invalid") << 0 << false << kCpuInvalid;
-    QTest::newRow("fan error") << 1 << true << kFanError;
-    QTest::newRow("fan invalid") << 1 << false << kFanInvalid;
-    QTest::newRow("gpu error") << 2 << true << kGpuError;
-    QTest::newRow("gpu invalid") << 2 << false << kGpuInvalid;
+    QTest::newRow("cpu error") << 0 << true << false << kCpuError;
+    QTest::newRow("cpu invalid") << 0 << false << false << kCpuInvalid;
+    QTest::newRow("fan error") << 1 << true << false << kFanError;
+    QTest::newRow("fan invalid") << 1 << false << false << kFanInvalid;
+    QTest::newRow("gpu error") << 2 << true << false << kGpuError;
+    QTest::newRow("gpu invalid") << 2 << false << false << kGpuInvalid;
+    // A sleeping device: one line when it falls asleep, one when it is back.
+    QTest::newRow("gpu asleep") << 2 << false << true << kGpuInvalid;
+    QTest::newRow("fan asleep") << 1 << false << true << kFanInvalid;
 }
 
 void TestHardwareInfoReader::failedReadingsLogAndKeepDashes()
 {
     QFETCH(int, failing);
     QFETCH(bool, queryFails);
+    QFETCH(bool, asleep);
     QFETCH(QString, message);
 
     TestEnv env;
@@ -333,6 +342,7 @@ void TestHardwareInfoReader::failedReadingsLogAndKeepDashes()
     const int kinds[] = {VARNOKS_READING_TEMPERATURE, VARNOKS_READING_FAN, VARNOKS_READING_TEMPERATURE};
     const int slotIndex[] = {0, 2, 5};
     source.Set(failing, kinds[failing], slotIndex[failing], 99.0, false, !queryFails);
+    source.Find(failing, kinds[failing], slotIndex[failing])->bAsleep = asleep;
     reader.onReadHardwareInfo();
     reader.onReadHardwareInfo();
 
@@ -347,11 +357,21 @@ void TestHardwareInfoReader::failedReadingsLogAndKeepDashes()
     // One line per cycle, at the error level, from the read operation; no
     // other reading complains.
     const QStringList lines = log.matching(QStringLiteral("hwi32"));
-    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines.size(), asleep ? 1 : 2);
     for (const QString& line : lines) {
         QVERIFY2(line.endsWith(QStringLiteral("HardwareInfoReader::ReadHWInfoByHWi32Dll(): ") + message),
                  qPrintable(line));
         QVERIFY2(line.contains(RSLogger::GetLevelName(LOG_ERROR)), qPrintable(line));
+    }
+    if (asleep) {
+        source.Set(failing, kinds[failing], slotIndex[failing], 42.0);
+        source.Find(failing, kinds[failing], slotIndex[failing])->bAsleep = false;
+        reader.onReadHardwareInfo();
+        reader.onReadHardwareInfo();
+        QCOMPARE(snapshots.list.last().strGPUTemperature,
+                 failing == 2 ? QStringLiteral("42") : QStringLiteral("38"));
+        QCOMPARE(log.count(QStringLiteral("valid again, its device woke up")), 1);
+        QCOMPARE(log.count(QStringLiteral("hwi32")), 2);
     }
 }
 
@@ -392,11 +412,21 @@ void TestHardwareInfoReader::eachDistinctSensorIsRefreshedOncePerCycle()
 
 void TestHardwareInfoReader::sourceWithoutSensorsEmitsDashes()
 {
+    TestEnv env;
+    LogCapture log;
     FakeSensorSource::Instance().Reset({});
     HardwareInfoReader reader(FakeOpener());
     Snapshots snapshots(reader);
     reader.InitHWi32Dll();
     QVERIFY(reader.IsReady());
+    // Each missing reading is named once at start, with where to look.
+    const QStringList missing = log.matching(QStringLiteral("sensor found (no chip)"));
+    QCOMPARE(missing.size(), 3);
+    for (const QString& strLine : missing) {
+        QVERIFY2(strLine.contains(RSLogger::GetLevelName(LOG_INFO)) && strLine.contains("varnoks-sensors") &&
+                     strLine.contains("sensors-detect"),
+                 qPrintable(strLine));
+    }
     QCOMPARE(FakeSensorSource::Instance().nInitArgument, 64);
     reader.onReadHardwareInfo();
     QCOMPARE(snapshots.list.size(), 1);

@@ -7,8 +7,10 @@
 
 namespace {
 
-// Parses "chip: t=Label,Label; f=Label || chip2: ..." into chip descriptions.
-// A label "-" stands for a feature without a label (the label is its name).
+// Parses "chip: t=Label,Label; f=Label; v=Label || chip2: ..." into chip
+// descriptions; a reading answered 40 at start unless its label ends in
+// "=value", or "=x" for no answer. A label "-" stands for a feature without a
+// label (its name).
 std::vector<hwmonlabels::ChipDescription> ParseMachine(const QString& strMachine)
 {
     std::vector<hwmonlabels::ChipDescription> chips;
@@ -20,12 +22,20 @@ std::vector<hwmonlabels::ChipDescription> ParseMachine(const QString& strMachine
         for (const QString& strPart : strChip.mid(nColon + 1).split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
             const QString strTrimmed = strPart.trimmed();
             const bool bFan = strTrimmed.startsWith(QLatin1String("f="));
-            std::vector<hwmonlabels::Feature>& list = bFan ? chip.fans : chip.temperatures;
+            const bool bVoltage = strTrimmed.startsWith(QLatin1String("v="));
+            std::vector<hwmonlabels::Feature>& list =
+                bFan ? chip.fans : (bVoltage ? chip.voltages : chip.temperatures);
             const QStringList labels = strTrimmed.mid(2).split(QLatin1Char(','));
             for (int i = 0; i < labels.size(); ++i) {
-                const std::string strName = (bFan ? "fan" : "temp") + std::to_string(i + 1);
-                const QString strLabel = labels[i].trimmed();
-                list.push_back({strName, strLabel == QLatin1String("-") ? strName : strLabel.toStdString()});
+                const std::string strName =
+                    (bFan ? "fan" : (bVoltage ? "in" : "temp")) + std::to_string(i + 1);
+                const QString strLabel = labels[i].section(QLatin1Char('='), 0, 0).trimmed();
+                const double dValue = labels[i].contains(QLatin1Char('='))
+                                          ? labels[i].section(QLatin1Char('='), 1).toDouble()
+                                          : 40;
+                const bool bReadable = !labels[i].endsWith(QLatin1String("=x"));
+                list.push_back({strName, strLabel == QLatin1String("-") ? strName : strLabel.toStdString(),
+                                bReadable, dValue});
             }
         }
         chips.push_back(chip);
@@ -123,6 +133,11 @@ void TestHwmonLabels::searchPicksTheRightReadingsOnCommonHardware_data()
                                   << "CPU [k10temp-pci-00c3] DTS / CPU Tccd1"
                                   << "none"
                                   << "none";
+    QTest::newRow("cpu chip without a value gives way to the board's reading")
+        << "k10temp-pci-00c3: t=Tctl=x || nct6798-isa-0290: t=SYSTIN,CPUTIN"
+        << "[nct6798-isa-0290] / CPUTIN"
+        << "none"
+        << "none";
     QTest::newRow("raspberry pi") << "cpu_thermal-virtual-0: t=-"
                                   << "CPU [cpu_thermal-virtual-0] DTS / CPU Temperature (temp1)"
                                   << "none"
@@ -170,6 +185,55 @@ void TestHwmonLabels::searchPicksTheRightReadingsOnCommonHardware_data()
                                                              << "none"
                                                              << "none"
                                                              << "none";
+    QTest::newRow("plain cpu header over optional and pump headers, whatever their order")
+        << "asusec-isa-0000: f=CPU_Opt=0,CPU Pump,CPU,CPU_FAN2=0 || nct6798-isa-0290: f=CPU OPT"
+        << "none"
+        << "none"
+        << "[asusec-isa-0000] / CPU";
+    QTest::newRow("an empty optional header is never the cpu fan") << "nct6798-isa-0290: f=CPU OPT=0,Chassis"
+                                                                   << "none"
+                                                                   << "none"
+                                                                   << "none";
+    QTest::newRow("a turning optional header when nothing better is labelled")
+        << "nct6798-isa-0290: f=CPU OPT,Chassis"
+        << "none"
+        << "none"
+        << "[nct6798-isa-0290] / CPU OPT";
+    QTest::newRow("card over apu by kernel signals, the apu named first")
+        << "amdgpu-pci-0300: t=edge; v=vddgfx,vddnb || amdgpu-pci-0c00: t=edge,junction,mem"
+        << "none"
+        << "GPU [amdgpu-pci-0c00] / GPU Temperature"
+        << "none";
+    QTest::newRow("embedded controller with one fan") << "cros_ec-isa-0000: t=cpu@4c; f=-"
+                                                      << "[cros_ec-isa-0000] / cpu@4c"
+                                                      << "none"
+                                                      << "[cros_ec-isa-0000] / CPU Fan (fan1)";
+    QTest::newRow("embedded controller with two unlabelled fans") << "cros_ec-isa-0000: f=-,-"
+                                                                  << "none"
+                                                                  << "none"
+                                                                  << "none";
+    QTest::newRow("the board's only fan on its own driver")
+        << "gpio_fan-isa-0000: f=- || cpu_thermal-virtual-0: t=-"
+        << "CPU [cpu_thermal-virtual-0] DTS / CPU Temperature (temp1)"
+        << "none"
+        << "[gpio_fan-isa-0000] / CPU Fan (fan1)";
+    QTest::newRow("a fan driver beside another fan is no cpu fan")
+        << "pwmfan-isa-0000: f=- || it8728-isa-0a30: f=-"
+        << "none"
+        << "none"
+        << "none";
+    QTest::newRow("soc zone over cluster zones")
+        << "bigcore0_thermal-virtual-0: t=- || soc_thermal-virtual-0: t=- || gpu_thermal-virtual-0: t=-"
+        << "CPU [soc_thermal-virtual-0] DTS / CPU Temperature (temp1)"
+        << "GPU [gpu_thermal-virtual-0] / GPU Temperature"
+        << "none";
+    QTest::newRow("big cluster over little without a soc zone")
+        << "littlecore_thermal-virtual-0: t=- || center_thermal-virtual-0: t=- || "
+           "bigcore1_thermal-virtual-0: t=- || "
+           "bigcore0_thermal-virtual-0: t=-"
+        << "CPU [bigcore0_thermal-virtual-0] DTS / CPU Temperature (temp1)"
+        << "none"
+        << "none";
 }
 
 void TestHwmonLabels::searchPicksTheRightReadingsOnCommonHardware()

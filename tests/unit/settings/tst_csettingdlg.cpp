@@ -1,6 +1,7 @@
 #include "app/common.h"
 #include "app/commontools.h"
 #include "autostart/xdgautostartentry.h"
+#include "boxanswerer.h"
 #include "logcapture.h"
 #include "testenv.h"
 #include "ui/csettingdlg.h"
@@ -16,12 +17,9 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSpinBox>
-#include <QTimer>
 #include <QTranslator>
 #include <QVBoxLayout>
 #include <QtTest>
-
-#include <memory>
 
 namespace {
 
@@ -57,50 +55,11 @@ QStringList announced(const QSignalSpy& spy)
     return pairs;
 }
 
-struct SeenBox
-{
-    bool seen = false;
-    QString title;
-    QString text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-};
-
-// Presses a button of the next message box as soon as it is the active
-// modal window, and notes what it showed. Schedule before the action that
-// opens it; gives up after about five seconds.
-void answerNextBox(QMessageBox::StandardButton button, std::shared_ptr<SeenBox> seen, int attempts = 500)
-{
-    QTimer::singleShot(10, qApp, [button, seen, attempts]() {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box) {
-            if (attempts > 0)
-                answerNextBox(button, seen, attempts - 1);
-            return;
-        }
-        seen->seen = true;
-        seen->title = box->windowTitle();
-        seen->text = box->text();
-        seen->icon = box->icon();
-        if (QAbstractButton* pressed = box->button(button))
-            pressed->click();
-        else
-            box->reject();
-    });
-}
-
-// Runs the application's event loop, does the action inside it, and reports
-// whether the action asked the application to quit (the loop then ends by
-// itself) rather than the loop being ended by the fallback afterwards.
+// Runs the action inside the application's event loop and reports whether
+// it asked the application to quit.
 bool actionQuitsApplication(const std::function<void()>& action)
 {
-    QTimer fallback;
-    fallback.setSingleShot(true);
-    QObject::connect(&fallback, &QTimer::timeout, [] { QCoreApplication::exit(42); });
-    QTimer::singleShot(0, &fallback, [&]() {
-        action();
-        fallback.start(300);
-    });
-    return QApplication::exec() == 0;
+    return runInApplicationLoop(action) != 42;
 }
 
 QString entryFlag(const char* key)
@@ -294,9 +253,10 @@ void TestCSettingDlg::firstStartWithEmptyStoreShowsDefaults()
     QCOMPARE(child<QSpinBox>(&dialog, "spinBox_cpu_temp_alarm")->value(), 90);
     QCOMPARE(child<QSpinBox>(&dialog, "spinBox_gpu_temp_alarm")->value(), 90);
     QCOMPARE(child<QSpinBox>(&dialog, "spinBox_fanRpm_alarm")->value(), 300);
+    // Ticked, as the rotation shows all three readings when nothing is stored.
     for (const char* name :
          {"checkBox_displayCPUTemp", "checkBox_displayGPUTemp", "checkBox_displayFanSpeed"})
-        QVERIFY(!child<QCheckBox>(&dialog, name)->isChecked());
+        QVERIFY(child<QCheckBox>(&dialog, name)->isChecked());
 
     QCOMPARE(stored(COMMON::KEY_STARTUP), QStringLiteral("0"));
     QCOMPARE(entryFlag("Hidden"), QStringLiteral("false"));
@@ -316,28 +276,30 @@ void TestCSettingDlg::loadingShowsStoredValuesAndStoresNormalisedOnes_data()
     QTest::addColumn<QString>("control");
     QTest::addColumn<int>("shown");
     QTest::addColumn<QString>("storedAfter");
-    // Check boxes store their check state, 2, for any non-zero value.
+    // Check boxes are ticked for any non-zero value; the stored text stays.
     QTest::newRow("fan rpm 1") << COMMON::KEY_DISPLAY_FAN_RPM << "1"
-                               << "checkBox_displayFanSpeed" << 2 << "2";
+                               << "checkBox_displayFanSpeed" << 2 << "1";
     QTest::newRow("cpu temperature -3") << COMMON::KEY_DISPLAY_CPU_TEMP << "-3"
-                                        << "checkBox_displayCPUTemp" << 2 << "2";
+                                        << "checkBox_displayCPUTemp" << 2 << "-3";
     QTest::newRow("gpu temperature 0") << COMMON::KEY_DISPLAY_GPU_TEMP << "0"
                                        << "checkBox_displayGPUTemp" << 0 << "0";
     QTest::newRow("gpu temperature text") << COMMON::KEY_DISPLAY_GPU_TEMP << "yes"
-                                          << "checkBox_displayGPUTemp" << 0 << "yes";
-    // Spin boxes keep values in their range.
+                                          << "checkBox_displayGPUTemp" << 2 << "yes";
+    // Values the dialog could not have stored show the default.
     QTest::newRow("interval 7") << COMMON::KEY_CHANGE_INTERVAL << "7"
                                 << "spinBox_changeInterval" << 7 << "7";
     QTest::newRow("interval 0") << COMMON::KEY_CHANGE_INTERVAL << "0"
-                                << "spinBox_changeInterval" << 1 << "1";
+                                << "spinBox_changeInterval" << 2 << "0";
     QTest::newRow("interval huge") << COMMON::KEY_CHANGE_INTERVAL << "99999999999"
-                                   << "spinBox_changeInterval" << 60 << "60";
+                                   << "spinBox_changeInterval" << 2 << "99999999999";
     QTest::newRow("interval 2^32 + 5") << COMMON::KEY_CHANGE_INTERVAL << "4294967301"
-                                       << "spinBox_changeInterval" << 60 << "60";
+                                       << "spinBox_changeInterval" << 2 << "4294967301";
     QTest::newRow("interval -2^32") << COMMON::KEY_CHANGE_INTERVAL << "-4294967296"
-                                    << "spinBox_changeInterval" << 1 << "1";
+                                    << "spinBox_changeInterval" << 2 << "-4294967296";
     QTest::newRow("cpu alarm 500") << COMMON::KEY_CPU_TEMP_ALARM << "500"
-                                   << "spinBox_cpu_temp_alarm" << 220 << "220";
+                                   << "spinBox_cpu_temp_alarm" << 90 << "500";
+    QTest::newRow("cpu alarm hot") << COMMON::KEY_CPU_TEMP_ALARM << "hot"
+                                   << "spinBox_cpu_temp_alarm" << 90 << "hot";
     QTest::newRow("fan alarm 1200") << COMMON::KEY_FAN_RPM_ALARM << "1200"
                                     << "spinBox_fanRpm_alarm" << 1200 << "1200";
     // Selectors show the choice in effect; start-up is stored again.
@@ -353,8 +315,12 @@ void TestCSettingDlg::loadingShowsStoredValuesAndStoresNormalisedOnes_data()
                                         << "cmb_start_up" << 1 << "1";
     QTest::newRow("unit 1") << COMMON::KEY_TEMPERATURE_UNIT << "1"
                             << "cmb_temperature_unit" << 1 << "1";
-    QTest::newRow("unit 3 runs as Celsius") << COMMON::KEY_TEMPERATURE_UNIT << "3"
-                                            << "cmb_temperature_unit" << 0 << "3";
+    QTest::newRow("unit 3 is Fahrenheit") << COMMON::KEY_TEMPERATURE_UNIT << "3"
+                                          << "cmb_temperature_unit" << 1 << "3";
+    QTest::newRow("unit junk is Celsius") << COMMON::KEY_TEMPERATURE_UNIT << "F"
+                                          << "cmb_temperature_unit" << 0 << "F";
+    QTest::newRow("language junk is English") << COMMON::KEY_LANGUAGE << "de"
+                                              << "cmb_language" << 2 << "de";
 }
 
 void TestCSettingDlg::loadingShowsStoredValuesAndStoresNormalisedOnes()
@@ -408,13 +374,13 @@ void TestCSettingDlg::plainControlsStoreAndAnnounce()
     QSignalSpy spy(&dialog, SIGNAL(settingInfoChanged(QString, QString)));
     QWidget* widget = dialog.findChild<QWidget*>(control);
     if (auto* check = qobject_cast<QCheckBox*>(widget)) {
-        QTest::mouseClick(check, Qt::LeftButton, {}, QPoint(10, check->height() / 2));
-        QCOMPARE(stored(key), text);
-        QCOMPARE(announced(spy), QStringList{key + "=" + text});
-        // And cleared again.
+        // Ticked from the start: the first click clears it, the second ticks it again.
         QTest::mouseClick(check, Qt::LeftButton, {}, QPoint(10, check->height() / 2));
         QCOMPARE(stored(key), QStringLiteral("0"));
-        QCOMPARE(announced(spy), (QStringList{key + "=" + text, key + "=0"}));
+        QCOMPARE(announced(spy), QStringList{key + "=0"});
+        QTest::mouseClick(check, Qt::LeftButton, {}, QPoint(10, check->height() / 2));
+        QCOMPARE(stored(key), text);
+        QCOMPARE(announced(spy), (QStringList{key + "=0", key + "=" + text}));
     } else {
         auto* spin = qobject_cast<QSpinBox*>(widget);
         QVERIFY(spin);
@@ -530,10 +496,12 @@ void TestCSettingDlg::unitSwitchClampsAtRangeAndComesBackOneDegreeLower()
 
 void TestCSettingDlg::pickingUnitInEffectConvertsNothing()
 {
-    for (const int unit : {0, 1}) {
+    // A unit of 3 is Fahrenheit already: picking Fahrenheit converts nothing.
+    for (const int storedUnit : {0, 1, 3}) {
+        const int unit = storedUnit == 0 ? 0 : 1;
         TestEnv env;
         LogCapture log;
-        CommonTools::SetSettingValue(COMMON::KEY_TEMPERATURE_UNIT, unit);
+        CommonTools::SetSettingValue(COMMON::KEY_TEMPERATURE_UNIT, storedUnit);
         CommonTools::SetSettingValue(COMMON::KEY_CPU_TEMP_ALARM, 95);
         CommonTools::SetSettingValue(COMMON::KEY_GPU_TEMP_ALARM, 100);
         CSettingDlg dialog;
@@ -615,16 +583,14 @@ void TestCSettingDlg::languageChoiceAskedFirst()
     auto* language = child<QComboBox>(&dialog, "cmb_language");
     QCOMPARE(language->currentIndex(), inEffect);
 
-    auto seen = std::make_shared<SeenBox>();
-    const bool quit = actionQuitsApplication([&]() {
-        answerNextBox(QMessageBox::StandardButton(answer), seen);
-        pick(language, picked);
-    });
+    BoxAnswerer answerer;
+    answerer.push(QMessageBox::StandardButton(answer));
+    const bool quit = actionQuitsApplication([&]() { pick(language, picked); });
 
-    QVERIFY(seen->seen);
-    QCOMPARE(seen->icon, QMessageBox::Question);
-    QCOMPARE(seen->title, QString::fromUtf8("温馨提示"));
-    QCOMPARE(seen->text, QString::fromUtf8("更改语言需要重新启动才能生效。"));
+    QCOMPARE(answerer.count(), 1);
+    QCOMPARE(answerer.seen().at(0).icon, QMessageBox::Question);
+    QCOMPARE(answerer.seen().at(0).title, QString::fromUtf8("温馨提示"));
+    QCOMPARE(answerer.seen().at(0).text, QString::fromUtf8("更改语言需要重新启动才能生效。"));
     QCOMPARE(quit, quits);
     QCOMPARE(stored(COMMON::KEY_LANGUAGE), storedAfter);
     QCOMPARE(language->currentIndex(), quits ? picked : inEffect);
@@ -671,12 +637,12 @@ void TestCSettingDlg::englishCatalogueTranslatesFormAndQuestion()
                  QStringLiteral("CPU Temperature Alert"));
         QCOMPARE(stored(COMMON::KEY_TEMPERATURE_UNIT), QStringLiteral("1"));
 
-        auto seen = std::make_shared<SeenBox>();
-        answerNextBox(QMessageBox::Cancel, seen);
+        BoxAnswerer answerer;
+        answerer.push(QMessageBox::Cancel);
         pick(child<QComboBox>(&dialog, "cmb_language"), 0);
-        QVERIFY(seen->seen);
-        QCOMPARE(seen->title, QStringLiteral("Tips"));
-        QCOMPARE(seen->text,
+        QCOMPARE(answerer.count(), 1);
+        QCOMPARE(answerer.seen().at(0).title, QStringLiteral("Tips"));
+        QCOMPARE(answerer.seen().at(0).text,
                  QStringLiteral("Language changes will take effect after restarting the software."));
     }
     QCoreApplication::removeTranslator(&english);

@@ -3,7 +3,7 @@
 #include "ui/caboutdlg.h"
 
 #include "app/common.h"
-#include "modalanswer.h"
+#include "boxanswerer.h"
 
 #include <QLabel>
 #include <QTest>
@@ -158,11 +158,12 @@ void TestAboutDlg::closingTheModalDialogKeepsTheProgramRunning()
     CAboutDlg dialog;
     bool sawDialog = false;
     bool modelessShown = false;
+    BoxAnswerer answerer;
+    answerer.push([&](QWidget* modal) {
+        sawDialog = modal == &dialog;
+        modal->close();
+    });
     const int exitCode = runInApplicationLoop([&]() {
-        answerNextModal([&](QWidget* modal) {
-            sawDialog = modal == &dialog;
-            modal->close();
-        });
         dialog.exec();
         // Shown again without modality, as the tray's later requests do.
         dialog.showNormal();

@@ -2,68 +2,41 @@
 // for every way of closing it, and that closing it never ends the program.
 #include "ui/messageboxshow.h"
 
-#include "modalanswer.h"
+#include "boxanswerer.h"
 
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <QTranslator>
 
 namespace {
 
-struct Seen
-{
-    bool answered = false;
-    QString title;
-    QString text;
-    QStringList captions;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QWidget* parent = nullptr;
-    Qt::WindowFlags flags;
-    bool quitOnClose = true;
-};
-
 enum class Answer
 {
     Ok,
     Cancel,
     Escape,
-    Close
+    Close,
+    DeleteParent
 };
 
-// Records what the box shows, then closes it the chosen way.
-void answerBox(Seen* seen, Answer answer)
+// Closes the next box the chosen way.
+BoxAnswerer::Action closing(Answer answer, QWidget* owner = nullptr)
 {
-    answerNextModal([seen, answer](QWidget* modal) {
-        auto* box = qobject_cast<QMessageBox*>(modal);
-        if (!box) {
-            modal->close();
-            return;
-        }
-        seen->answered = true;
-        seen->title = box->windowTitle();
-        seen->text = box->text();
-        seen->icon = box->icon();
-        seen->parent = box->parentWidget();
-        seen->flags = box->windowFlags();
-        seen->quitOnClose = box->testAttribute(Qt::WA_QuitOnClose);
-        for (QAbstractButton* button : box->buttons())
-            seen->captions << button->text();
-        seen->captions.sort();
-        switch (answer) {
-        case Answer::Ok:
-            box->button(QMessageBox::Ok)->click();
-            break;
-        case Answer::Cancel:
-            box->button(QMessageBox::Cancel)->click();
-            break;
-        case Answer::Escape:
-            QTest::keyClick(box, Qt::Key_Escape);
-            break;
-        case Answer::Close:
-            box->close();
-            break;
-        }
-    });
+    switch (answer) {
+    case Answer::Ok:
+        return BoxAnswerer::pressing(QMessageBox::Ok);
+    case Answer::Cancel:
+        return BoxAnswerer::pressing(QMessageBox::Cancel);
+    case Answer::Escape:
+        return [](QWidget* box) { QTest::keyClick(box, Qt::Key_Escape); };
+    case Answer::Close:
+        return [](QWidget* box) { box->close(); };
+    case Answer::DeleteParent:
+        // The owner goes away while the box is open, taking the box along.
+        return [owner](QWidget*) { delete owner; };
+    }
+    return {};
 }
 
 } // namespace
@@ -94,6 +67,8 @@ void TestMessageBoxShow::everyWayOfClosingGivesItsCode_data()
     QTest::newRow("two buttons, title-bar close") << true << Answer::Close << int(QMessageBox::Cancel);
     QTest::newRow("one button, confirm") << false << Answer::Ok << int(QMessageBox::Ok);
     QTest::newRow("one button, escape") << false << Answer::Escape << int(QMessageBox::Ok);
+    QTest::newRow("two buttons, owner deleted") << true << Answer::DeleteParent << int(QMessageBox::Cancel);
+    QTest::newRow("one button, owner deleted") << false << Answer::DeleteParent << int(QMessageBox::Cancel);
 }
 
 void TestMessageBoxShow::everyWayOfClosingGivesItsCode()
@@ -102,15 +77,17 @@ void TestMessageBoxShow::everyWayOfClosingGivesItsCode()
     QFETCH(Answer, answer);
     QFETCH(int, expected);
 
-    QWidget owner;
-    MessageBoxShow box(&owner, QMessageBox::Question);
-    Seen seen;
-    answerBox(&seen, answer);
+    QPointer<QWidget> owner = new QWidget;
+    MessageBoxShow box(owner, QMessageBox::Question);
+    BoxAnswerer answerer;
+    answerer.push(closing(answer, owner));
     const int result = withCancel ? box.showConfirmCancel(QStringLiteral("t"), QStringLiteral("m"))
                                   : box.showConfirm(QStringLiteral("t"), QStringLiteral("m"));
-    QVERIFY(seen.answered);
+    QCOMPARE(answerer.count(), 1);
     QCOMPARE(result, expected);
-    QCOMPARE(seen.captions.size(), withCancel ? 2 : 1);
+    QCOMPARE(answerer.seen().at(0).captions.size(), withCancel ? 2 : 1);
+    QCOMPARE(owner.isNull(), answer == Answer::DeleteParent);
+    delete owner;
     // Ok is 1024, Cancel 4194304: callers compare with these numbers.
     QCOMPARE(int(QMessageBox::Ok), 1024);
     QCOMPARE(int(QMessageBox::Cancel), 4194304);
@@ -120,11 +97,12 @@ void TestMessageBoxShow::boxShowsWhatTheCallerAsked()
 {
     QWidget owner;
     MessageBoxShow box(&owner, QMessageBox::Warning);
-    Seen seen;
-    answerBox(&seen, Answer::Cancel);
+    BoxAnswerer answerer;
+    answerer.push(QMessageBox::Cancel);
     box.showConfirmCancel(QStringLiteral("温馨提示"), QStringLiteral("您确认要退出程序？"));
 
-    QVERIFY(seen.answered);
+    QCOMPARE(answerer.count(), 1);
+    const BoxAnswerer::Seen& seen = answerer.seen().at(0);
     QCOMPARE(seen.title, QStringLiteral("温馨提示"));
     QCOMPARE(seen.text, QStringLiteral("您确认要退出程序？"));
     QCOMPARE(seen.icon, QMessageBox::Warning);
@@ -156,27 +134,27 @@ void TestMessageBoxShow::captionsFollowTheInstalledLanguage()
     }
     QWidget owner;
     MessageBoxShow box(&owner, QMessageBox::Question);
-    Seen seen;
-    answerBox(&seen, Answer::Ok);
+    BoxAnswerer answerer;
+    answerer.push(QMessageBox::Ok);
     box.showConfirmCancel(QStringLiteral("t"), QStringLiteral("m"));
     QCoreApplication::removeTranslator(&translator);
 
-    QVERIFY(seen.answered);
-    QCOMPARE(seen.captions, captions);
+    QCOMPARE(answerer.count(), 1);
+    QCOMPARE(answerer.seen().at(0).captions, captions);
 }
 
 void TestMessageBoxShow::closingTheLastVisibleBoxKeepsTheProgramRunning()
 {
     QVERIFY(QApplication::quitOnLastWindowClosed());
-    Seen seen;
-    const int exitCode = runInApplicationLoop([&seen]() {
+    BoxAnswerer answerer;
+    answerer.push(closing(Answer::Close));
+    const int exitCode = runInApplicationLoop([]() {
         // No owner and no other window: the box is the only visible window.
         MessageBoxShow box(nullptr, QMessageBox::Information);
-        answerBox(&seen, Answer::Close);
         box.showConfirm(QStringLiteral("t"), QStringLiteral("m"));
     });
-    QVERIFY(seen.answered);
-    QCOMPARE(seen.parent, nullptr);
+    QCOMPARE(answerer.count(), 1);
+    QCOMPARE(answerer.seen().at(0).parent, nullptr);
     QCOMPARE(exitCode, 42);
 }
 

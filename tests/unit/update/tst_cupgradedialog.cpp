@@ -68,6 +68,8 @@ private slots:
 
     void checkResultFollowsTheDecisionTable_data();
     void checkResultFollowsTheDecisionTable();
+    void resultDuringAnOfferKeepsOnlyTheReminder_data();
+    void resultDuringAnOfferKeepsOnlyTheReminder();
     void reminderTimerActsOnTheStoredTime_data();
     void reminderTimerActsOnTheStoredTime();
     void tamperedStoredVersionIsNeverOffered();
@@ -206,6 +208,52 @@ void TestCUpgradeDialog::checkResultFollowsTheDecisionTable()
     }
     QCOMPARE(CUpgradeDialog::getUpgradeVersion(), versionStored ? newest : kOldVersion);
     QCOMPARE(dialog.isReminderTimerActive(), timerRuns);
+}
+
+void TestCUpgradeDialog::resultDuringAnOfferKeepsOnlyTheReminder_data()
+{
+    QTest::addColumn<bool>("bAuto");     // kind of the check under way
+    QTest::addColumn<QString>("second"); // result that arrives while the offer is up
+    QTest::addColumn<TimeAfter>("timeAfter");
+    QTest::addColumn<bool>("timerRuns");
+    QTest::newRow("auto, nothing newer still clears the reminder") << true << "" << TimeAfter::None << false;
+    QTest::newRow("auto, newer and not due still starts the timer")
+        << true << "V1.0.4.9" << TimeAfter::Fresh << true;
+    QTest::newRow("user, up to date would open a box: dropped") << false << "" << TimeAfter::Fresh << false;
+    QTest::newRow("user, newer would open a box: dropped")
+        << false << "V1.0.4.9" << TimeAfter::Fresh << false;
+}
+
+void TestCUpgradeDialog::resultDuringAnOfferKeepsOnlyTheReminder()
+{
+    QFETCH(bool, bAuto);
+    QFETCH(QString, second);
+    QFETCH(TimeAfter, timeAfter);
+    QFETCH(bool, timerRuns);
+
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    CommonTools::SetSettingValue(COMMON::KEY_NEXT_UPGRADE_TIME, storedText(Stored::Past, now));
+    CUpgradeDialog dialog;
+    dialog.ftpManager()->setPingProgram(m_pingUp);
+    BoxAnswerer answerer;
+    answerer.setFallback(QMessageBox::Cancel);
+    answerer.setObserver([&](const BoxAnswerer::Seen& seen) {
+        if (seen.icon == QMessageBox::Question && answerer.count() == 1)
+            emit dialog.ftpManager()->signalNeedUpdate(second);
+    });
+    dialog.checkUpdate(bAuto);
+    emit dialog.ftpManager()->signalNeedUpdate(QStringLiteral("V1.0.4.3"));
+    QTest::qWait(300);
+    QCOMPARE(answerer.count(), 1); // offers and boxes never stack
+    QCOMPARE(answerer.seen().at(0).text, QStringLiteral("检测到新版本：V1.0.4.3, 是否需要更新？"));
+    QCOMPARE(CUpgradeDialog::getUpgradeVersion(), QStringLiteral("V1.0.4.3"));
+    QCOMPARE(dialog.isReminderTimerActive(), timerRuns);
+    if (timeAfter == TimeAfter::None) {
+        QCOMPARE(nextTime(), QStringLiteral("998"));
+    } else {
+        const qint64 t = nextTime().toLongLong();
+        QVERIFY(t >= now && t <= QDateTime::currentSecsSinceEpoch() + 19903 * 60);
+    }
 }
 
 void TestCUpgradeDialog::reminderTimerActsOnTheStoredTime_data()

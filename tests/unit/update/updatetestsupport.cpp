@@ -1,38 +1,18 @@
 #include "updatetestsupport.h"
 
-#include <QAbstractButton>
-#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
 #include <QTimer>
 
-BoxAnswerer::BoxAnswerer(QObject* parent) : QObject(parent)
-{
-    m_pTimer = new QTimer(this);
-    connect(m_pTimer, &QTimer::timeout, this, &BoxAnswerer::poll);
-    m_pTimer->start(20);
-}
-
-void BoxAnswerer::poll()
-{
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (!box || box == m_pLast || !box->isVisible())
-        return;
-    m_pLast = box;
-    const Seen seen{box->icon(), box->windowTitle(), box->text(),
-                    box->button(QMessageBox::Cancel) != nullptr};
-    m_seen.append(seen);
-    if (m_observer)
-        m_observer(seen);
-    const QMessageBox::StandardButton answer = m_answers.isEmpty() ? m_fallback : m_answers.takeFirst();
-    QAbstractButton* button = box->button(answer);
-    if (!button)
-        button = box->button(QMessageBox::Ok);
-    if (button)
-        QTimer::singleShot(0, button, &QAbstractButton::click);
-}
+#include <grp.h>
+#include <pwd.h>
+#include <unistd.h>
 
 UpdateServerProcess::~UpdateServerProcess()
 {
@@ -142,4 +122,151 @@ QString writeFakePing(const QString& dir, bool reachable)
     file.close();
     file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     return path;
+}
+
+ProftpdProcess::~ProftpdProcess()
+{
+    stop();
+}
+
+QString ProftpdProcess::program()
+{
+    const QString path = QStringLiteral("/usr/sbin/proftpd");
+    return QFileInfo(path).isExecutable() ? path : QString();
+}
+
+bool ProftpdProcess::fail(const QString& why)
+{
+    QFile log(m_strLog);
+    QString tail;
+    if (log.open(QIODevice::ReadOnly))
+        tail = QString::fromUtf8(log.readAll()).right(2000);
+    m_strError = why + QStringLiteral("\n") + tail + QString::fromUtf8(m_process.readAll()).right(2000);
+    stop();
+    return false;
+}
+
+bool ProftpdProcess::start(const QString& root, const QString& workDir, const QString& user,
+                           const QString& password, const QString& listStyle)
+{
+    const bool asRoot = geteuid() == 0;
+    // As root the sessions run as nobody; without root the user namespace's
+    // root is our own account.
+    uid_t uid = 0;
+    gid_t gid = 0;
+    QString runUser = QStringLiteral("root");
+    QString runGroup = QStringLiteral("root");
+    if (asRoot) {
+        const passwd* nobody = getpwnam("nobody");
+        if (!nobody)
+            return fail(QStringLiteral("no user nobody"));
+        const group* nogroup = getgrgid(nobody->pw_gid);
+        uid = nobody->pw_uid;
+        gid = nobody->pw_gid;
+        runUser = QStringLiteral("nobody");
+        runGroup = nogroup ? QString::fromLocal8Bit(nogroup->gr_name) : QString::number(gid);
+    }
+    QStringList command{program(), QStringLiteral("-n"), QStringLiteral("-c"),
+                        workDir + QStringLiteral("/proftpd.conf")};
+    if (!asRoot) {
+        const QString unshare = QStandardPaths::findExecutable(QStringLiteral("unshare"));
+        if (unshare.isEmpty())
+            return fail(QStringLiteral("unshare is missing"));
+        command.prepend(QStringLiteral("-Ur"));
+        command.prepend(unshare);
+    }
+
+    // The password goes through crypt(3) as the user file wants it.
+    QProcess crypt;
+    crypt.start(QStringLiteral("/usr/bin/python3"),
+                {QStringLiteral("-W"), QStringLiteral("ignore"), QStringLiteral("-c"),
+                 QStringLiteral("import crypt,sys; print(crypt.crypt(sys.argv[1], '$6$varnokstest$'))"),
+                 password});
+    if (!crypt.waitForFinished(10000) || crypt.exitCode() != 0)
+        return fail(QStringLiteral("cannot hash the password"));
+    const QByteArray hash = crypt.readAllStandardOutput().trimmed();
+
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost))
+        return fail(QStringLiteral("no free port"));
+    m_port = probe.serverPort();
+    probe.close();
+
+    m_strLog = workDir + QStringLiteral("/proftpd.log");
+    const QString passwdPath = workDir + QStringLiteral("/passwd");
+    const QString groupPath = workDir + QStringLiteral("/group");
+    QFile passwdFile(passwdPath);
+    QFile groupFile(groupPath);
+    QFile conf(workDir + QStringLiteral("/proftpd.conf"));
+    if (!passwdFile.open(QIODevice::WriteOnly) || !groupFile.open(QIODevice::WriteOnly) ||
+        !conf.open(QIODevice::WriteOnly))
+        return fail(QStringLiteral("cannot write into %1").arg(workDir));
+    // proftpd refuses user files that others may read.
+    passwdFile.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    groupFile.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    passwdFile.write(user.toUtf8() + ':' + hash + ':' + QByteArray::number(uid) + ':' +
+                     QByteArray::number(gid) + "::" + QFile::encodeName(root) + ":/bin/false\n");
+    groupFile.write(runGroup.toUtf8() + ":x:" + QByteArray::number(gid) + ":\n");
+    const QString text = QStringLiteral("ServerType standalone\n"
+                                        "ServerName \"varnoks test\"\n"
+                                        "DefaultServer on\n"
+                                        "Port %1\n"
+                                        "DefaultAddress 127.0.0.1\n"
+                                        "SocketBindTight on\n"
+                                        "UseIPv6 off\n"
+                                        "User %2\n"
+                                        "Group %3\n"
+                                        "PidFile %4/proftpd.pid\n"
+                                        "ScoreboardFile %4/proftpd.scoreboard\n"
+                                        "DelayTable none\n"
+                                        "WtmpLog off\n"
+                                        "SystemLog %5\n"
+                                        "TransferLog none\n"
+                                        "AuthOrder mod_auth_file.c\n"
+                                        "AuthUserFile %6\n"
+                                        "AuthGroupFile %7\n"
+                                        "RequireValidShell off\n"
+                                        "RootLogin %8\n"
+                                        "DefaultRoot ~\n"
+                                        "UseReverseDNS off\n"
+                                        "MaxInstances 8\n"
+                                        "ListStyle %9\n"
+                                        "<IfModule mod_ident.c>\nIdentLookups off\n</IfModule>\n"
+                                        "<IfModule mod_ctrls.c>\nControlsEngine off\n</IfModule>\n")
+                             .arg(m_port)
+                             .arg(runUser, runGroup, workDir, m_strLog, passwdPath, groupPath,
+                                  asRoot ? QStringLiteral("off") : QStringLiteral("on"), listStyle);
+    conf.write(text.toUtf8());
+    passwdFile.close();
+    groupFile.close();
+    conf.close();
+
+    m_process.setProcessChannelMode(QProcess::MergedChannels);
+    m_process.start(command.takeFirst(), command);
+    if (!m_process.waitForStarted(10000))
+        return fail(QStringLiteral("cannot start %1").arg(program()));
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 10000) {
+        if (m_process.state() == QProcess::NotRunning)
+            return fail(QStringLiteral("proftpd ended at start"));
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, m_port);
+        if (socket.waitForConnected(500) && socket.waitForReadyRead(2000) &&
+            socket.readAll().startsWith("220"))
+            return true;
+        QThread::msleep(100);
+    }
+    return fail(QStringLiteral("proftpd does not answer on port %1").arg(m_port));
+}
+
+void ProftpdProcess::stop()
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return;
+    m_process.terminate();
+    if (!m_process.waitForFinished(5000)) {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
 }

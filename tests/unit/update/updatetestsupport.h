@@ -1,53 +1,12 @@
 #pragma once
 
+#include "boxanswerer.h"
+
 #include <QList>
-#include <QMessageBox>
 #include <QObject>
-#include <QPointer>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
-
-#include <functional>
-
-class QTimer;
-
-// Answers the application's modal message boxes as they appear, in order,
-// and remembers what each one said. Boxes beyond the scripted answers get
-// the fallback answer.
-class BoxAnswerer : public QObject
-{
-    Q_OBJECT
-
-public:
-    struct Seen
-    {
-        QMessageBox::Icon icon;
-        QString title;
-        QString text;
-        bool hasCancel;
-    };
-
-    explicit BoxAnswerer(QObject* parent = nullptr);
-
-    void push(QMessageBox::StandardButton answer) { m_answers.append(answer); }
-    void setFallback(QMessageBox::StandardButton answer) { m_fallback = answer; }
-    // Runs for every box before it is answered.
-    void setObserver(std::function<void(const Seen&)> observer) { m_observer = std::move(observer); }
-
-    const QList<Seen>& seen() const { return m_seen; }
-    int count() const { return m_seen.size(); }
-
-private:
-    void poll();
-
-    QTimer* m_pTimer = nullptr;
-    QList<QMessageBox::StandardButton> m_answers;
-    QMessageBox::StandardButton m_fallback = QMessageBox::Cancel;
-    QList<Seen> m_seen;
-    QPointer<QMessageBox> m_pLast;
-    std::function<void(const Seen&)> m_observer;
-};
 
 // One update server on loopback, run by update_server.py: a pyftpdlib
 // server for a folder (optionally throttled) or a hostile one that answers
@@ -79,6 +38,42 @@ private:
     QString m_host = QStringLiteral("127.0.0.1");
     quint16 m_port = 0;
     QString m_output;
+};
+
+// proftpd (Debian's proftpd-core) on a free loopback port with a
+// configuration file of its own: one user from a user file of its own, whose
+// home is the served folder and becomes its root (DefaultRoot), no lookups
+// of any kind. Started as root it serves as nobody; started as another user
+// it runs in a user namespace of its own, where it may change root.
+class ProftpdProcess
+{
+public:
+    ProftpdProcess() = default;
+    ~ProftpdProcess();
+    ProftpdProcess(const ProftpdProcess&) = delete;
+    ProftpdProcess& operator=(const ProftpdProcess&) = delete;
+
+    // listStyle: "Unix" or "Windows". workDir holds the configuration, the
+    // user file and the logs; root and its parents must stay traversable.
+    bool start(const QString& root, const QString& workDir, const QString& user, const QString& password,
+               const QString& listStyle);
+    void stop();
+
+    // VARNOKS_UPDATE_SERVER value for this server.
+    QString address() const { return QStringLiteral("127.0.0.1:%1").arg(m_port); }
+    // Why it did not start, with the end of its log.
+    QString errorString() const { return m_strError; }
+
+    // Empty when proftpd is not installed.
+    static QString program();
+
+private:
+    bool fail(const QString& why);
+
+    QProcess m_process;
+    quint16 m_port = 0;
+    QString m_strLog;
+    QString m_strError;
 };
 
 // Creates the folders and files of an update directory under root; a path

@@ -6,6 +6,11 @@
 //
 // refresh takes one snapshot of a sensor's values (one sysfs pass); read
 // answers from it. Labels are read once, at initialise.
+//
+// A graphics card that is runtime-suspended is never woken: its
+// power/runtime_status is checked before any of its hwmon files is read and
+// before NVML is asked for its temperature. While it sleeps its readings are
+// invalid with the ASLEEP state, so that the search may still choose it.
 
 #include "hwmonlabels.h"
 #include "sensors/varnokssensorabi.h"
@@ -13,6 +18,7 @@
 #include <sensors/error.h>
 #include <sensors/sensors.h>
 
+#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -20,6 +26,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -68,11 +75,14 @@ struct Nvml
 
 struct Reading
 {
-    std::string label; // Latin-1, composed
+    std::string label;  // Latin-1, composed
+    std::string origin; // "chip:feature"
+    std::string rule;   // why it is one of the three readings; empty otherwise
     const char* pszUnit = kCelsius;
     int nSubfeature = -1; // libsensors input subfeature
     double dValue = 0.0;
     bool bValid = false;
+    bool bAsleep = false;
 };
 
 struct Sensor
@@ -130,16 +140,54 @@ std::string PciDeviceFolder(const sensors_chip_name* pChip)
     if (pChip->bus.type != SENSORS_BUS_TYPE_PCI || !pChip->path) {
         return std::string();
     }
-    const std::string candidates[] = {std::string(pChip->path) + "/device", std::string(pChip->path)};
-    for (const std::string& strCandidate : candidates) {
-        char resolved[PATH_MAX];
-        if (realpath(strCandidate.c_str(), resolved) &&
-            access((std::string(resolved) + "/power").c_str(), F_OK) == 0 &&
-            access((std::string(resolved) + "/vendor").c_str(), F_OK) == 0) {
-            return resolved;
-        }
+    // The hwmon folder's device link; drivers of old kept their attributes
+    // in the device folder itself.
+    char resolved[PATH_MAX];
+    if (realpath((std::string(pChip->path) + "/device").c_str(), resolved)) {
+        return resolved;
+    }
+    if (realpath(pChip->path, resolved) && access((std::string(resolved) + "/vendor").c_str(), F_OK) == 0) {
+        return resolved;
     }
     return std::string();
+}
+
+// The first line of a small sysfs file, "" when it cannot be read.
+std::string ReadSmallFile(const std::string& strPath)
+{
+    const int fd = open(strPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return std::string();
+    }
+    char buffer[64] = {};
+    const ssize_t nRead = read(fd, buffer, sizeof(buffer) - 1);
+    close(fd);
+    if (nRead <= 0) {
+        return std::string();
+    }
+    std::string strText(buffer, static_cast<size_t>(nRead));
+    return strText.substr(0, strText.find('\n'));
+}
+
+// What the PCI device folder tells without waking the device: the files
+// below are kept by the PCI core, not by the driver.
+hwmonlabels::PciFacts ReadPciFacts(const std::string& strFolder)
+{
+    hwmonlabels::PciFacts facts;
+    if (strFolder.empty()) {
+        return facts;
+    }
+    facts.strAddress = strFolder.substr(strFolder.rfind('/') + 1);
+    facts.nClass =
+        static_cast<unsigned>(std::strtoul(ReadSmallFile(strFolder + "/class").c_str(), nullptr, 16) >> 8);
+    const std::string strBootVga = ReadSmallFile(strFolder + "/boot_vga");
+    facts.nBootVga = strBootVga.empty() ? -1 : (strBootVga == "1" ? 1 : 0);
+    return facts;
+}
+
+bool IsSleepingStatus(const std::string& strStatus)
+{
+    return strStatus == "suspended" || strStatus == "suspending";
 }
 
 // True while the device is runtime-suspended. Reading its sensors would wake
@@ -149,17 +197,7 @@ bool IsSuspended(const std::string& strStatusPath)
     if (strStatusPath.empty()) {
         return false;
     }
-    const int fd = open(strStatusPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    char buffer[32] = {};
-    const ssize_t nRead = read(fd, buffer, sizeof(buffer) - 1);
-    close(fd);
-    if (nRead <= 0) {
-        return false;
-    }
-    return std::strncmp(buffer, "suspended", 9) == 0 || std::strncmp(buffer, "suspending", 10) == 0;
+    return IsSleepingStatus(ReadSmallFile(strStatusPath));
 }
 
 std::string ChipText(const sensors_chip_name* pChip)
@@ -243,27 +281,75 @@ bool LoadSensorsConfiguration(State& state)
     return nResult == 0;
 }
 
-void AddSensorsChips(State& state)
+// Everything found before the choice, one entry per chip or NVIDIA GPU.
+struct Found
 {
-    std::vector<const sensors_chip_name*> chipNames;
     std::vector<hwmonlabels::ChipDescription> descriptions;
-    std::vector<std::vector<int>> temperatureInputs;
+    std::vector<const sensors_chip_name*> chipNames; // null for an NVIDIA GPU
+    std::vector<NvmlDevice> nvmlDevices;             // null for a libsensors chip
+    std::vector<std::string> nameSuffixes;           // the GPU's model for NVIDIA
+    std::vector<std::string> statusPaths;            // power/runtime_status, or ""
+    std::vector<std::vector<int>> temperatureInputs; // libsensors subfeature numbers
     std::vector<std::vector<int>> fanInputs;
+
+    void Add(hwmonlabels::ChipDescription description, const sensors_chip_name* pChip, NvmlDevice device,
+             std::string strSuffix, std::string strStatusPath, std::vector<int> temperatures,
+             std::vector<int> fans)
+    {
+        descriptions.push_back(std::move(description));
+        chipNames.push_back(pChip);
+        nvmlDevices.push_back(device);
+        nameSuffixes.push_back(std::move(strSuffix));
+        statusPaths.push_back(std::move(strStatusPath));
+        temperatureInputs.push_back(std::move(temperatures));
+        fanInputs.push_back(std::move(fans));
+    }
+};
+
+void FindSensorsChips(Found& found)
+{
     int nChip = 0;
     while (const sensors_chip_name* pChip = sensors_get_detected_chips(nullptr, &nChip)) {
-        if (descriptions.size() >= kMaxSensors) {
+        if (found.descriptions.size() >= kMaxSensors) {
             break;
         }
         hwmonlabels::ChipDescription description;
         description.strPrefix = pChip->prefix ? pChip->prefix : "";
         description.strChip = ChipText(pChip);
+        // Whether the device sleeps is known before any of its files is read.
+        std::string strStatusPath;
+        const std::string strDevice = PciDeviceFolder(pChip);
+        if (!strDevice.empty()) {
+            strStatusPath = strDevice + "/power/runtime_status";
+            description.pci = ReadPciFacts(strDevice);
+            // A device without runtime power management never sleeps; its
+            // status need not be read at every refresh.
+            const std::string strStatus = ReadSmallFile(strStatusPath);
+            description.pci.bSuspended = IsSleepingStatus(strStatus);
+            if (strStatus.empty() || strStatus == "unsupported") {
+                strStatusPath.clear();
+            }
+        }
+        const bool bAsleep = description.pci.bSuspended;
         std::vector<int> temperatures;
         std::vector<int> fans;
         int nFeature = 0;
         while (const sensors_feature* pFeature = sensors_get_features(pChip, &nFeature)) {
             const bool bTemperature = pFeature->type == SENSORS_FEATURE_TEMP;
             const bool bFan = pFeature->type == SENSORS_FEATURE_FAN;
-            if (!bTemperature && !bFan) {
+            const bool bVoltage = pFeature->type == SENSORS_FEATURE_IN;
+            if (!bTemperature && !bFan && !bVoltage) {
+                continue;
+            }
+            const std::string strName = pFeature->name ? pFeature->name : "";
+            // A sleeping device's label files stay unread as well; its
+            // features go by their names.
+            hwmonlabels::Feature feature{strName, bAsleep ? strName : FeatureLabel(pChip, pFeature), true,
+                                         0.0};
+            if (bVoltage) {
+                if (description.voltages.size() < VARNOKS_READING_SLOTS) {
+                    description.voltages.push_back(feature);
+                }
                 continue;
             }
             const sensors_subfeature* pInput = sensors_get_subfeature(
@@ -274,42 +360,21 @@ void AddSensorsChips(State& state)
             std::vector<hwmonlabels::Feature>& list =
                 bTemperature ? description.temperatures : description.fans;
             std::vector<int>& inputs = bTemperature ? temperatures : fans;
-            if (list.size() < VARNOKS_READING_SLOTS) {
-                list.push_back({pFeature->name ? pFeature->name : "", FeatureLabel(pChip, pFeature)});
-                inputs.push_back(pInput->number);
+            if (list.size() >= VARNOKS_READING_SLOTS) {
+                continue;
             }
-        }
-        chipNames.push_back(pChip);
-        descriptions.push_back(std::move(description));
-        temperatureInputs.push_back(std::move(temperatures));
-        fanInputs.push_back(std::move(fans));
-    }
-
-    for (const hwmonlabels::ComposedSensor& composed : hwmonlabels::ComposeSensors(descriptions)) {
-        Sensor sensor;
-        sensor.pChip = chipNames[composed.nChip];
-        sensor.name = composed.strName;
-        if (composed.bGpu) {
-            const std::string strDevice = PciDeviceFolder(sensor.pChip);
-            if (!strDevice.empty()) {
-                sensor.runtimeStatusPath = strDevice + "/power/runtime_status";
+            if (!bAsleep) {
+                // Which readings answer decides between candidates.
+                double dValue = 0.0;
+                feature.bReadable =
+                    sensors_get_value(pChip, pInput->number, &dValue) == 0 && std::isfinite(dValue);
+                feature.dValue = feature.bReadable ? dValue : 0.0;
             }
+            list.push_back(feature);
+            inputs.push_back(pInput->number);
         }
-        for (size_t i = 0; i < composed.temperatureLabels.size(); ++i) {
-            Reading reading;
-            reading.label = composed.temperatureLabels[i];
-            reading.pszUnit = kCelsius;
-            reading.nSubfeature = temperatureInputs[composed.nChip][i];
-            sensor.temperatures.push_back(reading);
-        }
-        for (size_t i = 0; i < composed.fanLabels.size(); ++i) {
-            Reading reading;
-            reading.label = composed.fanLabels[i];
-            reading.pszUnit = kRpm;
-            reading.nSubfeature = fanInputs[composed.nChip][i];
-            sensor.fans.push_back(reading);
-        }
-        state.sensors.push_back(std::move(sensor));
+        found.Add(std::move(description), pChip, nullptr, std::string(), strStatusPath,
+                  std::move(temperatures), std::move(fans));
     }
 }
 
@@ -319,7 +384,51 @@ template <typename Fn> bool ResolveNvml(void* pHandle, const char* pszName, Fn& 
     return function != nullptr;
 }
 
-void AddNvidiaGpus(State& state)
+// The sysfs folder of an NVIDIA GPU by the PCI address NVML gives, "" when
+// it gives none.
+std::string NvidiaPciFolder(const Nvml& nvml, NvmlDevice device)
+{
+    NvmlPciInfo pci{};
+    if (!nvml.pciInfo || nvml.pciInfo(device, &pci) != kNvmlSuccess) {
+        return std::string();
+    }
+    pci.busId[sizeof(pci.busId) - 1] = '\0';
+    unsigned int nDomain = pci.domain;
+    unsigned int nBus = pci.bus;
+    unsigned int nDevice = pci.device;
+    unsigned int nFunction = 0;
+    // "00000000:01:00.0"; older records fill only the numbers.
+    if (pci.busId[0] && std::sscanf(pci.busId, "%x:%x:%x.%x", &nDomain, &nBus, &nDevice, &nFunction) != 4) {
+        return std::string();
+    }
+    char folder[64];
+    std::snprintf(folder, sizeof(folder), "/sys/bus/pci/devices/%04x:%02x:%02x.%x", nDomain & 0xffffu,
+                  nBus & 0xffu, nDevice & 0x1fu, nFunction & 0x7u);
+    return folder;
+}
+
+// NVIDIA display devices in sysfs, in address order.
+std::vector<std::string> NvidiaDisplayFolders()
+{
+    std::vector<std::string> folders;
+    const std::string strRoot = "/sys/bus/pci/devices";
+    DIR* pDir = opendir(strRoot.c_str());
+    if (!pDir) {
+        return folders;
+    }
+    while (const dirent* pEntry = readdir(pDir)) {
+        const std::string strFolder = strRoot + "/" + pEntry->d_name;
+        if (pEntry->d_name[0] != '.' && ReadSmallFile(strFolder + "/vendor") == "0x10de" &&
+            ReadSmallFile(strFolder + "/class").compare(0, 4, "0x03") == 0 && folders.size() < kMaxSensors) {
+            folders.push_back(strFolder);
+        }
+    }
+    closedir(pDir);
+    std::sort(folders.begin(), folders.end());
+    return folders;
+}
+
+void FindNvidiaGpus(State& state, Found& found)
 {
     Nvml& nvml = state.nvml;
     nvml.pHandle = dlopen("libnvidia-ml.so.1", RTLD_NOW | RTLD_LOCAL);
@@ -330,9 +439,11 @@ void AddNvidiaGpus(State& state)
                            ResolveNvml(nvml.pHandle, "nvmlShutdown", nvml.shutdown) &&
                            ResolveNvml(nvml.pHandle, "nvmlDeviceGetCount_v2", nvml.deviceCount) &&
                            ResolveNvml(nvml.pHandle, "nvmlDeviceGetHandleByIndex_v2", nvml.deviceByIndex) &&
-                           ResolveNvml(nvml.pHandle, "nvmlDeviceGetName", nvml.deviceName) &&
                            ResolveNvml(nvml.pHandle, "nvmlDeviceGetTemperature", nvml.temperature);
-    if (bResolved && !ResolveNvml(nvml.pHandle, "nvmlDeviceGetPciInfo_v3", nvml.pciInfo)) {
+    // Optional: the model's name, and the PCI address that tells whether the
+    // GPU sleeps (without it the NVIDIA display devices are matched in order).
+    ResolveNvml(nvml.pHandle, "nvmlDeviceGetName", nvml.deviceName);
+    if (!ResolveNvml(nvml.pHandle, "nvmlDeviceGetPciInfo_v3", nvml.pciInfo)) {
         ResolveNvml(nvml.pHandle, "nvmlDeviceGetPciInfo_v2", nvml.pciInfo);
     }
     if (!bResolved || nvml.init() != kNvmlSuccess) {
@@ -345,31 +456,72 @@ void AddNvidiaGpus(State& state)
     if (nvml.deviceCount(&nCount) != kNvmlSuccess) {
         nCount = 0;
     }
-    for (unsigned int i = 0; i < nCount && state.sensors.size() < kMaxSensors; ++i) {
-        Sensor sensor;
-        if (nvml.deviceByIndex(i, &sensor.nvmlDevice) != kNvmlSuccess) {
+    // NVML numbers the GPUs in PCI address order.
+    const std::vector<std::string> orderedFolders = NvidiaDisplayFolders();
+    for (unsigned int i = 0; i < nCount && found.descriptions.size() < kMaxSensors; ++i) {
+        NvmlDevice device = nullptr;
+        if (nvml.deviceByIndex(i, &device) != kNvmlSuccess) {
             continue;
         }
         char name[96] = {};
-        if (nvml.deviceName(sensor.nvmlDevice, name, sizeof(name) - 1) != kNvmlSuccess) {
+        if (!nvml.deviceName || nvml.deviceName(device, name, sizeof(name) - 1) != kNvmlSuccess) {
             name[0] = '\0';
         }
         name[sizeof(name) - 1] = '\0';
-        sensor.name = "GPU [nvidia-" + std::to_string(i) + "] " + name;
-        if (nvml.pciInfo) {
-            NvmlPciInfo pci{};
-            if (nvml.pciInfo(sensor.nvmlDevice, &pci) == kNvmlSuccess) {
-                char folder[96];
-                std::snprintf(folder, sizeof(folder),
-                              "/sys/bus/pci/devices/%04x:%02x:%02x.0/power/runtime_status",
-                              pci.domain & 0xffffu, pci.bus & 0xffu, pci.device & 0x1fu);
-                sensor.runtimeStatusPath = folder;
-            }
+        hwmonlabels::ChipDescription description;
+        description.strPrefix = "nvidia";
+        description.strChip = "nvidia-" + std::to_string(i);
+        std::string strFolder = NvidiaPciFolder(nvml, device);
+        if (strFolder.empty() && orderedFolders.size() == nCount) {
+            strFolder = orderedFolders[i];
         }
-        Reading reading;
-        reading.label = "GPU Temperature";
-        reading.pszUnit = kCelsius;
-        sensor.temperatures.push_back(reading);
+        std::string strStatusPath;
+        if (!strFolder.empty()) {
+            strStatusPath = strFolder + "/power/runtime_status";
+            description.pci = ReadPciFacts(strFolder);
+            description.pci.bSuspended = IsSuspended(strStatusPath);
+        }
+        hwmonlabels::Feature feature{"temp", "GPU", true, 0.0};
+        if (!description.pci.bSuspended) {
+            // Asking a sleeping GPU for its temperature would wake it.
+            unsigned int nDegrees = 0;
+            feature.bReadable = nvml.temperature(device, kNvmlTemperatureGpu, &nDegrees) == kNvmlSuccess;
+            feature.dValue = nDegrees;
+        }
+        description.temperatures.push_back(feature);
+        found.Add(std::move(description), nullptr, device, name[0] ? std::string(" ") + name : std::string(),
+                  strStatusPath, {-1}, {});
+    }
+}
+
+void AddSensors(State& state, const Found& found)
+{
+    for (const hwmonlabels::ComposedSensor& composed : hwmonlabels::ComposeSensors(found.descriptions)) {
+        const size_t nChip = composed.nChip;
+        const hwmonlabels::ChipDescription& description = found.descriptions[nChip];
+        Sensor sensor;
+        sensor.pChip = found.chipNames[nChip];
+        sensor.nvmlDevice = found.nvmlDevices[nChip];
+        sensor.name = composed.strName + found.nameSuffixes[nChip];
+        sensor.runtimeStatusPath = found.statusPaths[nChip];
+        const auto readings = [&description](const std::vector<std::string>& labels,
+                                             const std::vector<std::string>& rules,
+                                             const std::vector<hwmonlabels::Feature>& features,
+                                             const std::vector<int>& inputs, const char* pszUnit) {
+            std::vector<Reading> list(labels.size());
+            for (size_t i = 0; i < list.size(); ++i) {
+                list[i].label = labels[i];
+                list[i].origin = description.strChip + ":" + features[i].strName;
+                list[i].rule = rules[i];
+                list[i].pszUnit = pszUnit;
+                list[i].nSubfeature = inputs[i];
+            }
+            return list;
+        };
+        sensor.temperatures = readings(composed.temperatureLabels, composed.temperatureRules,
+                                       description.temperatures, found.temperatureInputs[nChip], kCelsius);
+        sensor.fans =
+            readings(composed.fanLabels, composed.fanRules, description.fans, found.fanInputs[nChip], kRpm);
         state.sensors.push_back(std::move(sensor));
     }
 }
@@ -395,6 +547,7 @@ void TakeSnapshot(State& state, Sensor& sensor)
     for (std::vector<Reading>* pList : {&sensor.temperatures, &sensor.fans}) {
         for (Reading& reading : *pList) {
             reading.bValid = false;
+            reading.bAsleep = bAsleep;
             if (bAsleep) {
                 continue;
             }
@@ -434,10 +587,12 @@ int32_t varnoks_sensor_initialise(int32_t /*nFlags*/)
     ReleaseAll(state);
     state.diagnostics.clear();
     state.bSensorsLoaded = LoadSensorsConfiguration(state);
+    Found found;
     if (state.bSensorsLoaded) {
-        AddSensorsChips(state);
+        FindSensorsChips(found);
     }
-    AddNvidiaGpus(state);
+    FindNvidiaGpus(state, found);
+    AddSensors(state, found);
     // Without libsensors and without NVML there is nothing to read at all.
     if (!state.bSensorsLoaded && !state.nvml.pHandle) {
         return kSensorsInitFailed;
@@ -508,9 +663,35 @@ int32_t varnoks_sensor_read(int32_t nKind, int32_t nSensor, int32_t nSlot, Varno
     }
     const Reading& reading = (*pList)[nSlot];
     pReading->valid = reading.bValid ? 1 : 0;
+    pReading->state = reading.bAsleep ? VARNOKS_READING_ASLEEP : 0;
     pReading->value = reading.bValid ? reading.dValue : 0.0;
     CopyText(pReading->unit, sizeof(pReading->unit), reading.pszUnit);
     CopyText(pReading->label, sizeof(pReading->label), reading.label);
+    return 1;
+}
+
+int32_t varnoks_sensor_explain(int32_t nKind, int32_t nSensor, int32_t nSlot, char* pOrigin,
+                               int32_t nOriginSize, char* pRule, int32_t nRuleSize)
+{
+    if (!pOrigin || nOriginSize <= 0 || !pRule || nRuleSize <= 0) {
+        return 0;
+    }
+    pOrigin[0] = '\0';
+    pRule[0] = '\0';
+    State& state = GlobalState();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    if (!state.bInitialised || nSensor < 0 || static_cast<size_t>(nSensor) >= state.sensors.size() ||
+        nSlot < 0) {
+        return 0;
+    }
+    const Sensor& sensor = state.sensors[nSensor];
+    const std::vector<Reading>& list = nKind == VARNOKS_READING_FAN ? sensor.fans : sensor.temperatures;
+    if ((nKind != VARNOKS_READING_FAN && nKind != VARNOKS_READING_TEMPERATURE) ||
+        static_cast<size_t>(nSlot) >= list.size()) {
+        return 0;
+    }
+    CopyText(pOrigin, static_cast<size_t>(nOriginSize), list[nSlot].origin);
+    CopyText(pRule, static_cast<size_t>(nRuleSize), list[nSlot].rule);
     return 1;
 }
 

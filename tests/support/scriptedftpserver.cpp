@@ -1,5 +1,7 @@
 #include "scriptedftpserver.h"
 
+#include <sys/socket.h>
+
 ScriptedFtpServer::ScriptedFtpServer(const QHostAddress& address) : m_address(address)
 {
     connect(&m_control, &QTcpServer::newConnection, this, &ScriptedFtpServer::onNewConnection);
@@ -76,8 +78,14 @@ void ScriptedFtpServer::pump()
             chunk.socket->write(chunk.bytes);
             chunk.socket->flush();
         }
-        if (chunk.closeAfter)
+        if (chunk.reset) {
+            // A zero linger time makes the close a reset.
+            const linger off{1, 0};
+            setsockopt(int(chunk.socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &off, sizeof off);
+            chunk.socket->abort();
+        } else if (chunk.closeAfter) {
             chunk.socket->disconnectFromHost();
+        }
     } while (!m_split);
 }
 
@@ -132,6 +140,15 @@ void ScriptedFtpServer::whenDataConnected(std::function<void(QTcpSocket*)> actio
 void ScriptedFtpServer::sendData(const QByteArray& bytes, bool close)
 {
     whenDataConnected([this, bytes, close](QTcpSocket* socket) { queueWrite(socket, bytes, close); });
+}
+
+void ScriptedFtpServer::resetData()
+{
+    whenDataConnected([this](QTcpSocket* socket) {
+        m_queue.append({socket, QByteArray(), false, true});
+        if (!m_pump.isActive())
+            m_pump.start();
+    });
 }
 
 void ScriptedFtpServer::closeData()

@@ -55,6 +55,8 @@ public:
     // Writes to the data connection, optionally closing it afterwards.
     void sendData(const QByteArray& bytes, bool close);
     void closeData();
+    // Ends the data connection with a reset (RST) instead of a normal close.
+    void resetData();
     QByteArray dataReceived() const { return m_dataReceived; }
 
     // The standard answers: login, TYPE, PASV/EPSV, LIST, RETR, SIZE, QUIT.
@@ -72,6 +74,7 @@ private:
         QPointer<QTcpSocket> socket;
         QByteArray bytes;
         bool closeAfter = false;
+        bool reset = false;
     };
     void queueWrite(QTcpSocket* socket, const QByteArray& bytes, bool closeAfter);
 
