@@ -55,6 +55,8 @@ IdentifyOutcome identifyInterface(HidBackend& backend, quint16 vendorId, quint16
         outcome.cancelled = true;
         return outcome;
     }
+    // The error text may well be empty: a failure is a failure all the same.
+    bool failed = n <= 0;
     QString readError;
     if (n < 0)
         readError = device->errorText();
@@ -62,12 +64,14 @@ IdentifyOutcome identifyInterface(HidBackend& backend, quint16 vendorId, quint16
         readError = QStringLiteral("no reply within %1 ms").arg(HidReport::READ_TIMEOUT_MS);
 
     HidReport::ReplyStatus status = HidReport::ReplyStatus::WrongReportId;
-    if (readError.isNull()) {
+    if (!failed) {
         status = HidReport::decodeIdentifyReply(reply, vendorId, productId, path, &outcome.info);
-        if (status == HidReport::ReplyStatus::TooShort)
+        if (status == HidReport::ReplyStatus::TooShort) {
+            failed = true;
             readError = QStringLiteral("reply of %1 bytes is too short").arg(n);
+        }
     }
-    if (!readError.isNull()) {
+    if (failed) {
         outcome.log.message =
             QStringLiteral("Read HID device data fail: %1, device path: %2!").arg(readError, path);
         return outcome;

@@ -1,7 +1,11 @@
+#include "device/backends/hidapibackend.h"
 #include "device/hiddevicesmanager.h"
+#include "device/hidreport.h"
+#include "device/sendhiddatathread.h"
 #include "fakehidbackend.h"
 #include "logcapture.h"
 #include "registryroute.h"
+#include "standinhidapi.h"
 #include "testenv.h"
 
 #include <QSignalSpy>
@@ -61,6 +65,7 @@ private slots:
     void removalDropsEntryAndReArrivalRestoresIt();
     void pathsKeepTheirCase();
     void failedMonitorSetupIsLogged();
+    void realBackendOnHidrawIdentifiesEachPathOnceAndLogsNoSuccess();
 
 private:
     std::unique_ptr<TestEnv> m_env;
@@ -324,6 +329,46 @@ void TestHIDDevicesManager::failedMonitorSetupIsLogged()
                  "[Error   ] HIDDevicesManager::registerNotify(): Register device notification "
                  "failed. ")),
              1);
+}
+
+void TestHIDDevicesManager::realBackendOnHidrawIdentifiesEachPathOnceAndLogsNoSuccess()
+{
+    StandInHidapi::Device display;
+    display.path = "/dev/hidraw3";
+    display.serial = QStringLiteral("4A0031");
+    display.usages = 2; // listed twice
+    display.replies = {identifyReply(0x11, 1, 2, 0, 7, UUID_BYTES)};
+    StandInHidapi::Device noSerial;
+    noSerial.path = "/dev/hidraw4";
+    noSerial.replies = display.replies;
+    StandInHidapi::Device failing;
+    failing.path = "/dev/hidraw5";
+    failing.serial = QStringLiteral("X");
+    failing.readFails = true;
+    StandInHidapi::setDevices({display, noSerial, failing});
+
+    LogCapture log;
+    auto backend = std::make_shared<HidapiBackend>();
+    HIDDevicesManager manager(backend);
+    manager.scanDevices();
+    QVERIFY(finishIdentification(manager));
+    QCOMPARE(manager.devices().keys(), QStringList{"/dev/hidraw3"});
+    QCOMPARE(StandInHidapi::written("/dev/hidraw3").size(), 1);
+    QVERIFY(StandInHidapi::written("/dev/hidraw4").isEmpty()); // empty serial: not tried at start
+    QCOMPARE(log.count(QStringLiteral("Read HID device data fail: , device path: /dev/hidraw5!")), 1);
+    QCOMPARE(log.count(QStringLiteral("Success")), 0);
+
+    // The sender's read failure names no "Success" either.
+    HIDDeviceMap devices;
+    HIDDeviceInfo info;
+    info.strVID = QStringLiteral("2E3C");
+    info.strPID = QStringLiteral("A12");
+    info.strDevicePath = QStringLiteral("/dev/hidraw5");
+    devices.insert(info.strDevicePath, info);
+    sendReportsOnce(*backend, HidReport::ReportInputs(), devices, [] { return quint8(1); });
+    QCOMPARE(log.count(QStringLiteral(">>> Send data to HID device fail. []! <<<")), 1);
+    QCOMPARE(log.count(QStringLiteral("Success")), 0);
+    QCOMPARE(StandInHidapi::openDevices(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestHIDDevicesManager)
