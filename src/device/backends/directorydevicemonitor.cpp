@@ -3,8 +3,26 @@
 #include "device/backends/virtualhidbackend.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileSystemWatcher>
-#include <QSet>
+
+#include <sys/stat.h>
+
+namespace {
+
+// Empty when the file is gone; a new socket bound under the same name has a
+// new inode or at least a new change time.
+QByteArray socketIdentity(const QString& path)
+{
+    struct stat st;
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return {};
+    return QByteArray::number(quint64(st.st_dev)) + ':' + QByteArray::number(quint64(st.st_ino)) + ':' +
+           QByteArray::number(qint64(st.st_ctim.tv_sec)) + '.' +
+           QByteArray::number(qint64(st.st_ctim.tv_nsec));
+}
+
+} // namespace
 
 DirectoryDeviceMonitor* DirectoryDeviceMonitor::create(const QString& directory, QObject* parent)
 {
@@ -26,21 +44,25 @@ DirectoryDeviceMonitor::DirectoryDeviceMonitor(const QString& directory, QObject
     // What is there now is the start-up scan's business; only changes from
     // here on are events.
     const QStringList names = VirtualHidBackend::deviceNames(m_strDirectory);
-    for (const QString& name : names)
-        m_present.insert(m_strDirectory + QLatin1Char('/') + name, true);
+    for (const QString& name : names) {
+        const QString path = m_strDirectory + QLatin1Char('/') + name;
+        m_present.insert(path, socketIdentity(path));
+    }
     connect(m_pWatcher, &QFileSystemWatcher::directoryChanged, this, [this] { rescan(); });
 }
 
 void DirectoryDeviceMonitor::rescan()
 {
     const QStringList names = VirtualHidBackend::deviceNames(m_strDirectory);
-    QSet<QString> now;
-    for (const QString& name : names)
-        now.insert(m_strDirectory + QLatin1Char('/') + name);
+    QMap<QString, QByteArray> now;
+    for (const QString& name : names) {
+        const QString path = m_strDirectory + QLatin1Char('/') + name;
+        now.insert(path, socketIdentity(path));
+    }
 
     const QStringList known = m_present.keys();
     for (const QString& path : known) {
-        if (!now.contains(path)) {
+        if (!now.contains(path) || now.value(path) != m_present.value(path)) {
             m_present.remove(path);
             DeviceChangeEvent event;
             event.kind = DeviceChangeEvent::Removal;
@@ -52,7 +74,7 @@ void DirectoryDeviceMonitor::rescan()
         const QString path = m_strDirectory + QLatin1Char('/') + name;
         if (m_present.contains(path))
             continue;
-        m_present.insert(path, true);
+        m_present.insert(path, now.value(path));
         DeviceChangeEvent event;
         event.kind = DeviceChangeEvent::Arrival;
         event.path = path;

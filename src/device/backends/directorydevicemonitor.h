@@ -26,5 +26,8 @@ private:
 
     QString m_strDirectory;
     QFileSystemWatcher* m_pWatcher;
-    QMap<QString, bool> m_present; // path -> seen
+    // path -> identity of the socket file seen there (inode and change
+    // time), so that a device unplugged and plugged again between two scans
+    // still reads as a removal and an arrival.
+    QMap<QString, QByteArray> m_present;
 };

@@ -1,4 +1,5 @@
 #include "device/backends/devicechangemonitor.h"
+#include "device/backends/directorydevicemonitor.h"
 #include "device/backends/virtualhidbackend.h"
 #include "device/hiddevicesmanager.h"
 #include "device/sendhiddatathread.h"
@@ -203,6 +204,27 @@ void TestDeviceLink::unplugAndReplugTravelThroughTheRegistry()
     QCOMPARE(event.vendorId, quint16(0x2E3C));
     QCOMPARE(event.productId, quint16(0x0A12));
     QCOMPARE(refreshes, 2);
+
+    // Unplugged and plugged again before the folder is looked at: a new socket
+    // under the old name still reads as a removal and an arrival.
+    QObject::disconnect(monitor, nullptr, &window, nullptr);
+    auto* folder = qobject_cast<DirectoryDeviceMonitor*>(monitor);
+    QVERIFY(folder);
+    const QByteArray hidden = QFile::encodeName(m_env->path() + QStringLiteral("/replug.sock"));
+    const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET, 0);
+    QVERIFY(fd >= 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    qstrncpy(address.sun_path, hidden.constData(), sizeof(address.sun_path));
+    QCOMPARE(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)), 0);
+    QCOMPARE(::rename(hidden.constData(), QFile::encodeName(sim.devicePath("a")).constData()), 0);
+    const int before = events.size();
+    folder->rescan();
+    ::close(fd);
+    QCOMPARE(events.size(), before + 2);
+    QCOMPARE(events.at(before).at(0).value<DeviceChangeEvent>().kind, DeviceChangeEvent::Removal);
+    QCOMPARE(events.at(before + 1).at(0).value<DeviceChangeEvent>().kind, DeviceChangeEvent::Arrival);
+    QCOMPARE(events.at(before + 1).at(0).value<DeviceChangeEvent>().path, sim.devicePath("a"));
 }
 
 void TestDeviceLink::refusedReportIsLoggedWithVidPidAndPath()
