@@ -76,11 +76,6 @@ int CommonTools::SettingValueToInt(const QString& strKey, const QString& strValu
     return nValue;
 }
 
-int CommonTools::SettingDefault(const QString& strKey)
-{
-    return ruleOf(strKey).nDefault;
-}
-
 bool CommonTools::IsFahrenheit(int nTemperatureUnit)
 {
     return nTemperatureUnit != COMMON::TEMPERATURE_UNIT_CELSIUS;

@@ -23,8 +23,6 @@ public:
     // The same rule for a value that arrives as text, such as the value of a
     // changed setting.
     static int SettingValueToInt(const QString& strKey, const QString& strValue);
-    // The default of an integer setting.
-    static int SettingDefault(const QString& strKey);
     // Temperature unit: 0 is Celsius, any other value Fahrenheit.
     static bool IsFahrenheit(int nTemperatureUnit);
 

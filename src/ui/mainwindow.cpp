@@ -27,7 +27,8 @@ MainWindow::MainWindow(QWidget* parent)
     setMouseTracking(true);
     setMinimumSize(960, 580);
     setObjectName(QStringLiteral("MainWindow"));
-    setWindowTitle(tr("设备监测软件") + QStringLiteral("（") + COMMON::SOFTWARE_VERSION + QStringLiteral("）"));
+    setWindowTitle(tr("设备监测软件") + QStringLiteral("（") + COMMON::SOFTWARE_VERSION +
+                   QStringLiteral("）"));
     ui->tableWidget_HIDDevicesTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
 
     m_nCPUTemperature = m_nCPUUsageRate = m_nGPUTemperature = m_nGPUUsageRate = m_nFanRpm = 0;
@@ -90,7 +91,9 @@ void MainWindow::LoadAppStyleSheet()
         file.close();
     } else {
         RSLogger::GetInstance()->WriteLog(
-            LOG_ERROR, QStringLiteral("Load application stylesheet file failed.  (:/Resource/QssConfig/Application.qss)"),
+            LOG_ERROR,
+            QStringLiteral(
+                "Load application stylesheet file failed.  (:/Resource/QssConfig/Application.qss)"),
             "MainWindow::LoadAppStyleSheet");
     }
 }
@@ -117,8 +120,9 @@ void MainWindow::initTrayIcon()
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
         RSLogger::GetInstance()->WriteLog(
             LOG_WARNING,
-            QStringLiteral("No system tray is available; waiting for one. Start the program again to open its "
-                           "settings."),
+            QStringLiteral(
+                "No system tray is available; waiting for one. Start the program again to open its "
+                "settings."),
             "MainWindow::initTrayIcon");
         m_pTrayWaitTimer = new QTimer(this);
         m_pTrayWaitTimer->setInterval(2000);
@@ -160,7 +164,8 @@ void MainWindow::onReadHardwareInfo(COMMON::HardwareInfo hardwareInfo)
         const auto fahrenheit = [](const QString& text, int nCelsius) {
             bool ok = false;
             text.toDouble(&ok);
-            return (ok ? QString::number(CommonTools::CelsiusToFahrenheit(nCelsius)) : text) + QStringLiteral("℉");
+            return (ok ? QString::number(CommonTools::CelsiusToFahrenheit(nCelsius)) : text) +
+                   QStringLiteral("℉");
         };
         ui->lineEdit_CPUTemperature->setText(fahrenheit(hardwareInfo.strCPUTemperature, m_nCPUTemperature));
         ui->lineEdit_GPUTemperature->setText(fahrenheit(hardwareInfo.strGPUTemperature, m_nGPUTemperature));
@@ -292,9 +297,9 @@ void MainWindow::updateDeviceTable()
     int nRow = 0;
     for (const HIDDeviceInfo& info : devices) {
         table->insertRow(nRow);
-        const QString cells[6] = {info.strUUID,           info.strVID,
-                                  info.strPID,            info.strSoftwareVersion,
-                                  info.strHardwareVersion, info.strDevicePath};
+        const QString cells[6] = {
+            info.strUUID,      info.strVID, info.strPID, info.strSoftwareVersion, info.strHardwareVersion,
+            info.strDevicePath};
         for (int column = 0; column < 6; ++column)
             table->setItem(nRow, column, new QTableWidgetItem(cells[column]));
         ++nRow;

@@ -8,7 +8,7 @@
 #include <QSettings>
 
 namespace {
-const char* const kVariables[6] = {"XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_DATA_HOME",
+const char* const kVariables[6] = {"XDG_CONFIG_HOME", "XDG_STATE_HOME",  "XDG_DATA_HOME",
                                    "XDG_CACHE_HOME",  "XDG_RUNTIME_DIR", "VARNOKS_LOG_DIR"};
 }
 

@@ -8,14 +8,14 @@
 #include "ui/caboutdlg.h"
 #include "ui/mainwindow.h"
 
+#include "ui/csettingdlg.h"
 #include <QAbstractButton>
 #include <QCheckBox>
-#include <QSpinBox>
-#include "ui/csettingdlg.h"
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QSpinBox>
 #include <QTableWidget>
 #include <QTranslator>
 #include <QtTest>
@@ -51,7 +51,8 @@ QString field(MainWindow& window, const char* name)
     return edit ? edit->text() : QStringLiteral("<missing>");
 }
 
-COMMON::HardwareInfo record(const QString& cpu, const QString& gpu, const QString& fan, const QString& cpuUsage = {})
+COMMON::HardwareInfo record(const QString& cpu, const QString& gpu, const QString& fan,
+                            const QString& cpuUsage = {})
 {
     COMMON::HardwareInfo info;
     info.strCPUTemperature = cpu;
@@ -131,20 +132,55 @@ void TestMainWindow::readingsPanelShowsUnitsAndTranslations_data()
     QTest::addColumn<QString>("gpuField");
     QTest::addColumn<QString>("fanField");
 
-    QTest::newRow("celsius keeps the texts") << "0" << false << ":/eg_EN.qm" << "45.7" << "--" << "1200" << "45.7℃"
-                                             << "--℃" << "1200RPM";
-    QTest::newRow("fahrenheit of 45 and 48.8") << "1" << true << ":/eg_EN.qm" << "45" << "48.8" << "--" << "113℉"
-                                               << "118℉" << "--RPM";
-    QTest::newRow("fahrenheit of no reading") << "1" << true << ":/eg_EN.qm" << "--" << "0" << "0" << "--℉" << "32℉"
+    QTest::newRow("celsius keeps the texts") << "0" << false << ":/eg_EN.qm"
+                                             << "45.7"
+                                             << "--"
+                                             << "1200"
+                                             << "45.7℃"
+                                             << "--℃"
+                                             << "1200RPM";
+    QTest::newRow("fahrenheit of 45 and 48.8") << "1" << true << ":/eg_EN.qm"
+                                               << "45"
+                                               << "48.8"
+                                               << "--"
+                                               << "113℉"
+                                               << "118℉"
+                                               << "--RPM";
+    QTest::newRow("fahrenheit of no reading") << "1" << true << ":/eg_EN.qm"
+                                              << "--"
+                                              << "0"
+                                              << "0"
+                                              << "--℉"
+                                              << "32℉"
                                               << "0RPM";
-    QTest::newRow("traditional chinese fan unit") << "0" << false << ":/zh_TW.qm" << "40" << "50" << "1200" << "40℃"
-                                                  << "50℃" << "1200轉/分";
-    QTest::newRow("simplified chinese fan unit") << "0" << false << ":/zh_CN.qm" << "40" << "50" << "1200" << "40℃"
-                                                 << "50℃" << "1200转/分";
-    QTest::newRow("unit 3 is fahrenheit") << "3" << true << ":/eg_EN.qm" << "45" << "45" << "0" << "113℉"
-                                          << "113℉" << "0RPM";
-    QTest::newRow("unit junk is celsius") << "hot" << false << ":/eg_EN.qm" << "45" << "45" << "0" << "45℃"
-                                          << "45℃" << "0RPM";
+    QTest::newRow("traditional chinese fan unit") << "0" << false << ":/zh_TW.qm"
+                                                  << "40"
+                                                  << "50"
+                                                  << "1200"
+                                                  << "40℃"
+                                                  << "50℃"
+                                                  << "1200轉/分";
+    QTest::newRow("simplified chinese fan unit") << "0" << false << ":/zh_CN.qm"
+                                                 << "40"
+                                                 << "50"
+                                                 << "1200"
+                                                 << "40℃"
+                                                 << "50℃"
+                                                 << "1200转/分";
+    QTest::newRow("unit 3 is fahrenheit") << "3" << true << ":/eg_EN.qm"
+                                          << "45"
+                                          << "45"
+                                          << "0"
+                                          << "113℉"
+                                          << "113℉"
+                                          << "0RPM";
+    QTest::newRow("unit junk is celsius") << "hot" << false << ":/eg_EN.qm"
+                                          << "45"
+                                          << "45"
+                                          << "0"
+                                          << "45℃"
+                                          << "45℃"
+                                          << "0RPM";
 }
 
 void TestMainWindow::readingsPanelShowsUnitsAndTranslations()
@@ -366,7 +402,8 @@ void TestMainWindow::settingsChangesReachRotationAndSender()
     QCOMPARE(CircularDisplayTimer::GetInstance()->interval(), 1000);
 
     // Only the CPU temperature left in the rotation, with a threshold it crosses.
-    for (const char* name : {"checkBox_displayCPUTemp", "checkBox_displayGPUTemp", "checkBox_displayFanSpeed"})
+    for (const char* name :
+         {"checkBox_displayCPUTemp", "checkBox_displayGPUTemp", "checkBox_displayFanSpeed"})
         settings->findChild<QCheckBox*>(name)->setChecked(true);
     settings->findChild<QCheckBox*>("checkBox_displayGPUTemp")->setChecked(false);
     settings->findChild<QCheckBox*>("checkBox_displayFanSpeed")->setChecked(false);

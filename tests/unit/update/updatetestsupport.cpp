@@ -14,6 +14,21 @@
 #include <pwd.h>
 #include <unistd.h>
 
+namespace {
+
+void stopServer(QProcess& process)
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    if (!process.waitForFinished(5000)) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+}
+
+} // namespace
+
 UpdateServerProcess::~UpdateServerProcess()
 {
     stop();
@@ -68,13 +83,7 @@ bool UpdateServerProcess::start(const QStringList& arguments)
 
 void UpdateServerProcess::stop()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(5000)) {
-        m_process.kill();
-        m_process.waitForFinished(5000);
-    }
+    stopServer(m_process);
 }
 
 QString UpdateServerProcess::address() const
@@ -262,11 +271,5 @@ bool ProftpdProcess::start(const QString& root, const QString& workDir, const QS
 
 void ProftpdProcess::stop()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.terminate();
-    if (!m_process.waitForFinished(5000)) {
-        m_process.kill();
-        m_process.waitForFinished(5000);
-    }
+    stopServer(m_process);
 }
