@@ -290,12 +290,12 @@ void TestDeviceLink::misbehavingDeviceNeverHoldsBackAnother()
     for (int i = 0; i < faulty; ++i)
         names.append(faulty == 1 ? QStringLiteral("a")
                                  : QStringLiteral("a%1").arg(i, 2, 10, QLatin1Char('0')));
-    QStringList specs;
+    QStringList devices;
     for (const QString& name : qAsConst(names))
-        specs.append(fromStart ? name + QStringLiteral(",fault=") + fault : name);
-    specs.append(QStringLiteral("b"));
+        devices.append(fromStart ? name + QStringLiteral(",fault=") + fault : name);
+    devices.append(QStringLiteral("b"));
     DevsimDriver sim;
-    QVERIFY(sim.start(specs));
+    QVERIFY(sim.start(devices));
     sim.useAsBackend();
     HIDDevicesManager manager(createHidBackend());
     manager.scanDevices();
