@@ -82,8 +82,10 @@ public:
         return m_workers.threadCount();
     }
 
-    // At most this many interfaces are identified at once.
-    static constexpr int MAX_WORKERS = 8;
+    // At most this many interfaces are identified at once: enough that an
+    // interface that answers is not queued behind a crowd of silent ones,
+    // each of which holds its worker until the answer time-out.
+    static constexpr int MAX_WORKERS = 64;
 
 signals:
     // The end of an identification exchange, for handleDeviceChange.

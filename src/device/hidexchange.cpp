@@ -102,8 +102,11 @@ DataExchangeOutcome exchangeDataReport(HidBackend& backend, const HIDDeviceInfo&
     }
     outcome.opened = true;
 
-    if (device->write(report) < 0)
-        return outcome; // closed by the handle; tried again next pass, nothing logged
+    if (device->write(report) < 0) {
+        // Closed by the handle; tried again next pass, nothing logged.
+        outcome.timedOut = true;
+        return outcome;
+    }
 
     QByteArray answer;
     const int n = readReport(*device, &answer, HidReport::ANSWER_SIZE, HidReport::READ_TIMEOUT_MS, cancelled);
@@ -112,6 +115,7 @@ DataExchangeOutcome exchangeDataReport(HidBackend& backend, const HIDDeviceInfo&
         return outcome;
     }
     if (n <= 0) {
+        outcome.timedOut = n == 0;
         const QString reason = n < 0
                                    ? device->errorText()
                                    : QStringLiteral("no answer within %1 ms").arg(HidReport::READ_TIMEOUT_MS);

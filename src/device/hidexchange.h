@@ -47,6 +47,7 @@ struct DataExchangeOutcome
 {
     bool opened = false;
     bool acknowledged = false;
+    bool timedOut = false; // the write failed, or no answer came in time
     HidLogLine log;
     bool permissionDenied = false;
     bool cancelled = false;

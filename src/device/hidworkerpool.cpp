@@ -22,10 +22,13 @@ struct HidJobContext::State
     std::condition_variable wakeSleeper; // shutdown, for jobs in sleep()
     std::condition_variable jobDone;
     std::deque<HidWorkerPool::Job> queue;
+    std::deque<HidWorkerPool::Job> behindQueue; // taken when `queue` is empty
     int threads = 0;
     int waiting = 0; // idle workers waiting for a job
     int running = 0;
     std::atomic<bool> stopping{false};
+
+    int queued() const { return int(queue.size() + behindQueue.size()); }
 
     // Taken around every step of a job beyond the device, and by shutdown to
     // give up the jobs still running.
@@ -63,12 +66,13 @@ void HidWorkerPool::workerLoop(std::shared_ptr<HidJobContext::State> state)
         ++state->waiting;
         const bool woken =
             state->wakeWorker.wait_for(lock, std::chrono::milliseconds(state->idleExpiryMs),
-                                       [&state] { return state->stopping.load() || !state->queue.empty(); });
+                                       [&state] { return state->stopping.load() || state->queued() > 0; });
         --state->waiting;
         if (!woken || state->stopping.load())
             break;
-        HidWorkerPool::Job job = std::move(state->queue.front());
-        state->queue.pop_front();
+        std::deque<HidWorkerPool::Job>& from = state->queue.empty() ? state->behindQueue : state->queue;
+        HidWorkerPool::Job job = std::move(from.front());
+        from.pop_front();
         ++state->running;
         lock.unlock();
         job(context);
@@ -91,14 +95,14 @@ HidWorkerPool::~HidWorkerPool()
     shutdown();
 }
 
-bool HidWorkerPool::submit(Job job)
+bool HidWorkerPool::submit(Job job, bool behind)
 {
     std::lock_guard<std::mutex> lock(m_state->mutex);
     if (m_state->stopping.load())
         return false;
-    m_state->queue.push_back(std::move(job));
+    (behind ? m_state->behindQueue : m_state->queue).push_back(std::move(job));
     // A new thread only when no idle one is there to take the job.
-    if (m_state->waiting < int(m_state->queue.size()) && m_state->threads < m_state->maxThreads) {
+    if (m_state->waiting < m_state->queued() && m_state->threads < m_state->maxThreads) {
         try {
             std::thread(workerLoop, m_state).detach();
             ++m_state->threads;
@@ -114,8 +118,10 @@ void HidWorkerPool::shutdown(int graceMs)
 {
     {
         std::unique_lock<std::mutex> lock(m_state->mutex);
-        if (!m_state->stopping.exchange(true))
+        if (!m_state->stopping.exchange(true)) {
             m_state->queue.clear();
+            m_state->behindQueue.clear();
+        }
         m_state->wakeWorker.notify_all();
         m_state->wakeSleeper.notify_all();
         m_state->jobDone.wait_for(lock, std::chrono::milliseconds(qMax(0, graceMs)),
@@ -134,5 +140,5 @@ int HidWorkerPool::threadCount() const
 int HidWorkerPool::pendingJobs() const
 {
     std::lock_guard<std::mutex> lock(m_state->mutex);
-    return int(m_state->queue.size()) + m_state->running;
+    return m_state->queued() + m_state->running;
 }

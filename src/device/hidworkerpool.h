@@ -28,8 +28,9 @@ private:
 
 // A bounded set of worker threads for device exchanges, so that one
 // device's silence never holds back another's, while many devices never
-// mean as many threads: at most `maxThreads` run, and a thread left idle
-// for `idleExpiryMs` ends.
+// mean as many threads: a thread is started only when no idle one can take
+// the job, at most `maxThreads` run, and a thread left idle for
+// `idleExpiryMs` ends.
 //
 // The workers are detached threads that share the pool's state, so a
 // worker blocked inside the kernel (a hidraw write to a stalled device
@@ -47,8 +48,11 @@ public:
     HidWorkerPool(const HidWorkerPool&) = delete;
     HidWorkerPool& operator=(const HidWorkerPool&) = delete;
 
-    // Queues a job; false once the pool is shut down.
-    bool submit(Job job);
+    // Queues a job; false once the pool is shut down. A job submitted
+    // `behind` is taken only when no other job waits: for a device that let
+    // its last exchange run into the time-out, so that with every thread
+    // busy the devices that answer still go first.
+    bool submit(Job job, bool behind = false);
     // Drops queued jobs, cancels running ones, waits up to `graceMs` for
     // them and gives up the rest. Idempotent.
     void shutdown(int graceMs = DEFAULT_GRACE_MS);

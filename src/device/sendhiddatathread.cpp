@@ -151,25 +151,44 @@ void SendHIDDataThread::sendDataToHIDDevice()
     if (!dataReceived || devices.isEmpty() || !m_pBackend)
         return;
 
+    QSet<QString> lagging;
+    {
+        QMutexLocker locker(&m_laggards->mutex);
+        // Forget devices that are gone, so the set stays as small as the map.
+        for (auto it = m_laggards->paths.begin(); it != m_laggards->paths.end();)
+            it = devices.contains(hidDeviceKey(*it)) ? std::next(it) : m_laggards->paths.erase(it);
+        lagging = m_laggards->paths;
+    }
     for (auto it = devices.cbegin(); it != devices.cend(); ++it) {
         if (isInterruptionRequested())
             break;
         const HIDDeviceInfo info = it.value();
         // Still busy with its last report, or being identified: this period
-        // goes without, rather than two exchanges on one path.
+        // goes without, rather than two exchanges on one path. Such a device
+        // takes no worker while it waits.
         auto claim = std::make_shared<HidPathClaim>(m_pBackend, info.strDevicePath);
         if (!claim->isHeld())
             continue;
         // Read afresh per device: the rotation may move during a pass.
         const QByteArray report = HidReport::encodeDataReport(m_currentItem(), inputs);
         std::shared_ptr<HidBackend> backend = m_pBackend;
-        m_workers.submit([backend, info, report, claim](const HidJobContext& context) {
-            const DataExchangeOutcome outcome =
-                exchangeDataReport(*backend, info, report, [&context] { return context.cancelled(); });
-            claim->release();
-            if (!outcome.cancelled)
-                context.whileOwned(
-                    [&] { writeLogLine(outcome.log, outcome.permissionDenied, info.strDevicePath); });
-        });
+        std::shared_ptr<Laggards> laggards = m_laggards;
+        m_workers.submit(
+            [backend, info, report, claim, laggards](const HidJobContext& context) {
+                const DataExchangeOutcome outcome =
+                    exchangeDataReport(*backend, info, report, [&context] { return context.cancelled(); });
+                {
+                    QMutexLocker locker(&laggards->mutex);
+                    if (outcome.timedOut)
+                        laggards->paths.insert(info.strDevicePath);
+                    else
+                        laggards->paths.remove(info.strDevicePath);
+                }
+                claim->release();
+                if (!outcome.cancelled)
+                    context.whileOwned(
+                        [&] { writeLogLine(outcome.log, outcome.permissionDenied, info.strDevicePath); });
+            },
+            lagging.contains(info.strDevicePath));
     }
 }

@@ -7,6 +7,7 @@
 #include "sensors/hardwareinfo.h"
 
 #include <QMutex>
+#include <QSet>
 #include <QThread>
 #include <QWaitCondition>
 
@@ -36,7 +37,10 @@ SendPassResult sendReportsOnce(HidBackend& backend, const HidReport::ReportInput
 // pool of workers, so a silent, slow or stalled device never holds back
 // another: a device whose last exchange has not ended yet (or whose path
 // the registry is identifying) is left out of that pass, so each device
-// gets at most one report per period. Fed from the GUI thread (readings,
+// gets at most one report per period, and a device stuck in an exchange
+// takes one worker at most. A device whose last exchange ran into its
+// time-out queues behind the others, so that even with every worker stuck
+// the devices that answer go first. Fed from the GUI thread (readings,
 // settings, device list) and paused while there is no device. Nothing is
 // sent before the first reading whose CPU temperature + GPU temperature +
 // fan speed is above 0.
@@ -61,8 +65,10 @@ public:
     // Worker threads alive now (for diagnostics and benchmarks).
     int workerThreads() const { return m_workers.threadCount(); }
 
-    // At most this many devices are served at the same moment.
-    static constexpr int MAX_WORKERS = 16;
+    // At most this many devices are served at the same moment. Threads are
+    // started only for exchanges that find no idle one, and end when idle,
+    // so this is reached only with as many devices stuck at once.
+    static constexpr int MAX_WORKERS = 64;
 
 public slots:
     void onSetHardwareData(COMMON::HardwareInfo hardwareInfo);
@@ -82,6 +88,15 @@ private:
     HIDDeviceMap m_mapDevices;
     QMutex m_mutex;
     QWaitCondition m_waitCondition;
+
+    // Paths whose last exchange ran into its time-out; shared with the
+    // workers, which may outlive the sender.
+    struct Laggards
+    {
+        QMutex mutex;
+        QSet<QString> paths;
+    };
+    std::shared_ptr<Laggards> m_laggards = std::make_shared<Laggards>();
 
     // Set at construction, read-only afterwards.
     std::shared_ptr<HidBackend> m_pBackend;

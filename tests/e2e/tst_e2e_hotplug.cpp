@@ -94,6 +94,8 @@ void TestE2eHotplug::faultOnOneDeviceDoesNotHoldUpTheOther_data()
     QTest::newRow("drop") << QStringLiteral("drop") << QStringLiteral("Device disconnected");
     // Reads nothing: each write to it waits out the 5 s time-out.
     QTest::newRow("stalled write") << QStringLiteral("stall") << QString();
+    // Sends unasked reports of mixed ids as fast as they are read.
+    QTest::newRow("flood") << QStringLiteral("flood") << QString();
 }
 
 void TestE2eHotplug::faultOnOneDeviceDoesNotHoldUpTheOther()

@@ -23,6 +23,8 @@ namespace {
 constexpr int MAX_MESSAGE = 1024;
 constexpr int MAX_SLOW_MS = 60000;
 constexpr int MAX_CONNECTIONS = 64;
+// Unasked reports sent in one go before the event loop gets its turn again.
+constexpr int FLOOD_BURST = 32;
 
 void printOut(const QString& line)
 {
@@ -102,6 +104,8 @@ bool DeviceFault::parse(const QString& text, DeviceFault* fault)
         result.kind = Mute;
     else if (text == QLatin1String("stall"))
         result.kind = Stall;
+    else if (text == QLatin1String("flood"))
+        result.kind = Flood;
     else if (text.startsWith(QLatin1String("slow:"))) {
         bool ok = false;
         const int ms = text.mid(5).toInt(&ok, 10);
@@ -347,15 +351,18 @@ void DeviceSimulator::acceptConnections(const QString& name)
                 [this, name, id] { readConnection(name, id); });
         connection.notifier->setEnabled(it->device.fault.kind != DeviceFault::Stall);
         it->connections.insert(id, connection);
+        setUpFlood(it.value(), id);
     }
 }
 
 void DeviceSimulator::closeConnection(Served& served, quint64 id)
 {
     const Connection connection = served.connections.take(id);
-    if (connection.notifier) {
-        connection.notifier->setEnabled(false);
-        connection.notifier->deleteLater();
+    for (QSocketNotifier* notifier : {connection.notifier, connection.floodNotifier}) {
+        if (notifier) {
+            notifier->setEnabled(false);
+            notifier->deleteLater();
+        }
     }
     if (connection.fd >= 0)
         ::close(connection.fd);
@@ -450,14 +457,77 @@ void DeviceSimulator::answer(const QString& name, quint64 id, const QByteArray& 
     ::send(fd, reply.constData(), size_t(reply.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
 }
 
-void DeviceSimulator::applyStall(Served& served)
+void DeviceSimulator::applyFault(Served& served)
 {
     // A stalled device leaves what is written to it unread, so the writer's
     // report is never taken off its socket.
     const bool reading = served.device.fault.kind != DeviceFault::Stall;
-    for (const Connection& connection : qAsConst(served.connections)) {
-        if (connection.notifier)
-            connection.notifier->setEnabled(reading);
+    const QList<quint64> ids = served.connections.keys();
+    for (quint64 id : ids) {
+        if (QSocketNotifier* notifier = served.connections.value(id).notifier)
+            notifier->setEnabled(reading);
+        setUpFlood(served, id);
+    }
+}
+
+void DeviceSimulator::setUpFlood(Served& served, quint64 id)
+{
+    auto it = served.connections.find(id);
+    if (it == served.connections.end())
+        return;
+    const bool flooding = served.device.fault.kind == DeviceFault::Flood;
+    if (flooding && !it->floodNotifier) {
+        const QString name = served.device.name;
+        it->floodNotifier = new QSocketNotifier(it->fd, QSocketNotifier::Write, this);
+        connect(it->floodNotifier, &QSocketNotifier::activated, this, [this, name, id] { flood(name, id); });
+    }
+    if (it->floodNotifier)
+        it->floodNotifier->setEnabled(flooding);
+}
+
+void DeviceSimulator::flood(const QString& name, quint64 id)
+{
+    auto it = m_devices.find(name);
+    if (it == m_devices.end() || !it->connections.contains(id))
+        return;
+    Connection& connection = it->connections[id];
+    const SimulatedDevice& device = it->device;
+    // Whatever a confused firmware might send: junk ids, stray requests,
+    // and replies of the right kind nobody asked for, with a running
+    // number in them. The socket's buffer bounds how many wait unread;
+    // once it is full, the next burst waits until the reader takes one.
+    for (int i = 0; i < FLOOD_BURST; ++i) {
+        const quint32 n = connection.flooded;
+        QByteArray report(HidReport::IDENTIFY_REPLY_SIZE, '\0');
+        switch (n % 4) {
+        case 0:
+            report[0] = char(0x00);
+            break;
+        case 1:
+            report[0] = char(HidReport::IDENTIFY_REPLY_ID);
+            report[2] = char(device.software[0]);
+            report[3] = char(device.software[1]);
+            report[4] = char(device.hardware[0]);
+            report[5] = char(device.hardware[1]);
+            report.replace(HidReport::UUID_OFFSET, HidReport::UUID_SIZE, device.uuid);
+            break;
+        case 2:
+            report[0] = char(0x21);
+            report[2] = char(1);
+            break;
+        default:
+            report[0] = char(0x7F);
+            break;
+        }
+        report[1] = char(n & 0xFF);
+        const ssize_t sent =
+            ::send(connection.fd, report.constData(), size_t(report.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent < 0) {
+            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+                closeConnection(it.value(), id); // the reader went away
+            return;
+        }
+        ++connection.flooded;
     }
 }
 
@@ -483,7 +553,7 @@ void DeviceSimulator::command(const QString& line)
     } else if (verb == QLatin1String("fault") && words.size() == 3) {
         if (!DeviceFault::parse(words.at(2), &served.device.fault))
             printErr(QStringLiteral("unknown fault: %1").arg(words.at(2).left(50)));
-        applyStall(served);
+        applyFault(served);
     } else {
         printErr(QStringLiteral("unknown command: %1").arg(line.left(200)));
     }

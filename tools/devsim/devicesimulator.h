@@ -24,12 +24,13 @@ struct DeviceFault
         Slow,    // answers after `delayMs`
         Mute,    // answers the identification, then nothing else
         Stall,   // reads nothing: a writer waits as on a stalled endpoint
+        Flood,   // sends input reports unasked, as fast as the reader takes them
     };
     Kind kind = None;
     int delayMs = 0;
 
     // "refuse", "silent", "wrong-id", "short", "drop", "slow:MS", "mute",
-    // "stall", "none".
+    // "stall", "flood", "none".
     static bool parse(const QString& text, DeviceFault* fault);
 };
 
@@ -96,6 +97,8 @@ private:
     {
         int fd = -1;
         QSocketNotifier* notifier = nullptr;
+        QSocketNotifier* floodNotifier = nullptr; // writable, while flooding
+        quint32 flooded = 0;                      // reports sent unasked
     };
     struct Served
     {
@@ -112,8 +115,11 @@ private:
     void closeConnection(Served& served, quint64 id);
     void handleMessage(Served& served, quint64 id, const QByteArray& message);
     void answer(const QString& name, quint64 id, const QByteArray& reply);
-    // Stops or resumes reading the device's connections as its fault says.
-    void applyStall(Served& served);
+    // Stops or resumes reading, and starts or stops flooding, the device's
+    // connections as its fault says.
+    void applyFault(Served& served);
+    void setUpFlood(Served& served, quint64 id);
+    void flood(const QString& name, quint64 id);
     QString socketPath(const QString& name) const;
 
     QString m_strDirectory;

@@ -2,9 +2,10 @@
 //
 //   varnoks-devsim --dir DIR [--window] DEVICE...
 //   DEVICE = NAME[,vid=2E3C][,pid=A12][,serial=TEXT|none][,sw=1.2][,hw=0.7][,uuid=24 hex][,fault=KIND]
-//   KIND   = refuse | silent | wrong-id | short | drop | slow:MS | mute | stall
+//   KIND   = refuse | silent | wrong-id | short | drop | slow:MS | mute | stall | flood
 //            (mute: answers the identification only; stall: reads nothing, so a
-//            write to it waits as on a stalled USB endpoint)
+//            write to it waits as on a stalled USB endpoint; flood: answers, but
+//            also sends unasked reports of mixed ids as fast as they are read)
 //
 // Standard output, one flushed line per request: "NAME identify" and
 // "NAME report item=I unit=C|F alarm=A cpu=N cpu_usage=N gpu=N gpu_usage=N fan=N raw=HEX".
@@ -41,7 +42,7 @@ void usage()
 {
     std::fputs("usage: varnoks-devsim --dir DIR [--window] "
                "NAME[,vid=HEX][,pid=HEX][,serial=TEXT|none][,sw=M.m][,hw=M.m][,uuid=24HEX][,fault=KIND]...\n"
-               "KIND: refuse, silent, wrong-id, short, drop, slow:MS, mute, stall\n",
+               "KIND: refuse, silent, wrong-id, short, drop, slow:MS, mute, stall, flood\n",
                stderr);
 }
 

@@ -65,7 +65,9 @@ public:
             return -1;
         }
         // Like hidraw, return once the device took the report: a device
-        // that stops reading holds the writer up to the time-out.
+        // that stops reading holds the writer up to the time-out. The checks
+        // thin out to one per 20 ms, so that many stalled devices cost
+        // little.
         QElapsedTimer clock;
         clock.start();
         useconds_t pause = 100;
@@ -78,7 +80,7 @@ public:
                 return -1;
             }
             ::usleep(pause);
-            pause = qMin<useconds_t>(pause * 2, 5000);
+            pause = qMin<useconds_t>(pause * 2, 20000);
         }
         return int(n);
     }

@@ -251,46 +251,78 @@ void TestDeviceLink::misbehavingDeviceNeverHoldsBackAnother_data()
 {
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QString>("logged"); // what the faulty device's exchanges log
+    QTest::addColumn<int>("faulty");     // how many devices misbehave
+    QTest::addColumn<bool>("fromStart"); // misbehaving at identification already
     QTest::newRow("silent") << "silent"
-                            << "[no answer within 1000 ms]";
+                            << "[no answer within 1000 ms]" << 1 << false;
     QTest::newRow("slow") << "slow:900"
-                          << "";
+                          << "" << 1 << false;
     QTest::newRow("refusing") << "refuse"
-                              << "reply error";
+                              << "reply error" << 1 << false;
     QTest::newRow("dropping") << "drop"
-                              << "[Device disconnected]";
+                              << "[Device disconnected]" << 1 << false;
     // A write that never ends until the device's time-out, as a hidraw
     // write to a stalled endpoint.
     QTest::newRow("stalled write") << "stall"
-                                   << "";
+                                   << "" << 1 << false;
+    // Unasked reports of every kind, as fast as they are read: each
+    // exchange still ends with the first report that comes.
+    QTest::newRow("flooding") << "flood"
+                              << "" << 1 << false;
+    QTest::newRow("flooding from the start") << "flood"
+                                             << "" << 1 << true;
+    QTest::newRow("silent from the start") << "silent"
+                                           << "" << 1 << true;
+    // More stuck devices than a fixed set of workers would have had.
+    QTest::newRow("20 silent") << "silent"
+                               << "[no answer within 1000 ms]" << 20 << false;
+    QTest::newRow("20 stalled writes") << "stall"
+                                       << "" << 20 << false;
 }
 
 void TestDeviceLink::misbehavingDeviceNeverHoldsBackAnother()
 {
     QFETCH(QString, fault);
     QFETCH(QString, logged);
+    QFETCH(int, faulty);
+    QFETCH(bool, fromStart);
+    QStringList names;
+    for (int i = 0; i < faulty; ++i)
+        names.append(faulty == 1 ? QStringLiteral("a")
+                                 : QStringLiteral("a%1").arg(i, 2, 10, QLatin1Char('0')));
+    QStringList devices;
+    for (const QString& name : qAsConst(names))
+        devices.append(fromStart ? name + QStringLiteral(",fault=") + fault : name);
+    devices.append(QStringLiteral("b"));
     DevsimDriver sim;
-    QVERIFY(sim.start({QStringLiteral("a"), QStringLiteral("b")}));
+    QVERIFY(sim.start(devices));
     sim.useAsBackend();
     HIDDevicesManager manager(createHidBackend());
     manager.scanDevices();
     QVERIFY(finishIdentification(manager));
-    QCOMPARE(manager.devices().size(), 2);
-    sim.setFault(QStringLiteral("a"), fault);
+    QVERIFY(manager.devices().contains(sim.devicePath(QStringLiteral("b"))));
+    if (!fromStart) {
+        QCOMPARE(manager.devices().size(), faulty + 1);
+        for (const QString& name : qAsConst(names))
+            sim.setFault(name, fault);
+    }
 
     LogCapture log;
     auto sender = makeSender(manager.devices());
     QVERIFY(sim.waitForReports(QStringLiteral("b"), 1, 4000));
-    // b keeps its pace while a is stuck in its first exchange: six reports
-    // come in well under the 5 s a stalled write lasts, where serving the
-    // devices in turn would give b one report per time-out.
+    // b keeps its pace while the others are stuck in their first exchange:
+    // six reports come in well under the 5 s a stalled write lasts, where
+    // serving the devices in turn would give b one report per time-out.
     sim.clearLines();
     QVERIFY(sim.waitForReports(QStringLiteral("b"), 6, 4500));
-    QVERIFY(sim.reports(QStringLiteral("a")).size() <= 6); // never more than one per period
+    for (const QString& name : qAsConst(names))
+        QVERIFY(sim.reports(name).size() <= 6); // never more than one per period
     if (!logged.isEmpty())
         QTRY_VERIFY(log.count(logged) >= 1);
+    QVERIFY(sender->workerThreads() <= SendHIDDataThread::MAX_WORKERS);
 
-    // Shut down while a's exchange is under way (for "stall", inside the write).
+    // Shut down while the others' exchanges are under way (for "stall",
+    // inside the write).
     QElapsedTimer shutdown;
     shutdown.start();
     sender.reset();

@@ -158,6 +158,9 @@ void TestDevsim::faultsShapeTheAnswers_data()
     // Nothing is read from a stalled device: the write itself fails at its
     // time-out, and the simulator prints nothing.
     QTest::newRow("stall") << "stall" << false << -3 << QByteArray();
+    // Whatever comes first, of the unasked reports or the answer, is one
+    // whole report; the rest keep coming without being asked for.
+    QTest::newRow("flood") << "flood" << true << 65 << QByteArray();
 }
 
 void TestDevsim::faultsShapeTheAnswers()
@@ -176,6 +179,22 @@ void TestDevsim::faultsShapeTheAnswers()
     const QByteArray reply = exchange(backend, sim.devicePath(QStringLiteral("d")), request, &n);
     QCOMPARE(n, result);
     QCOMPARE(reply.left(prefix.size()).toHex(), prefix.toHex());
+    if (fault == QLatin1String("flood")) {
+        std::unique_ptr<HidDeviceHandle> device = backend.open(sim.devicePath(QStringLiteral("d")), nullptr);
+        QVERIFY(device);
+        QSet<int> ids;
+        QByteArray report;
+        for (int i = 0; i < 40 && device->read(&report, 65, 1000) == 65; ++i)
+            ids.insert(quint8(report.at(0)));
+        QCOMPARE(ids, (QSet<int>{0x00, 0x11, 0x21, 0x7F}));
+        sim.setFault(QStringLiteral("d"), QStringLiteral("none"));
+        device.reset();
+        // Healed, a new connection gets its answer and nothing else.
+        QVERIFY(sim.waitFor([&] {
+            device = backend.open(sim.devicePath(QStringLiteral("d")), nullptr);
+            return device && device->read(&report, 65, 300) == 0;
+        }));
+    }
     // The request is printed whatever the fault does to the answer, once read.
     QVERIFY(sim.waitFor([&] { return sim.lines().size() == (fault == QLatin1String("stall") ? 0 : 1); }));
 }

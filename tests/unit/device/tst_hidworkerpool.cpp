@@ -24,6 +24,7 @@ private slots:
     void threadsStayBoundedAndEndWhenIdle();
     void shutdownGivesUpStuckJobsAndDropsQueuedOnes();
     void cancelledJobsWakeFromTheirSleep();
+    void jobsQueuedBehindWaitForEveryOtherJob();
 };
 
 void TestHidWorkerPool::threadsStayBoundedAndEndWhenIdle()
@@ -97,6 +98,37 @@ void TestHidWorkerPool::cancelledJobsWakeFromTheirSleep()
     QTRY_VERIFY_WITH_TIMEOUT(ran.load(), 1000);
     pool.shutdown(5000);
     QCOMPARE(woken.load(), 1);
+}
+
+void TestHidWorkerPool::jobsQueuedBehindWaitForEveryOtherJob()
+{
+    QMutex mutex; // outlive the pool, whose jobs use them
+    QStringList order;
+    HidWorkerPool pool(1);
+    auto gate = std::make_shared<Gate>();
+    QVERIFY(pool.submit([gate](const HidJobContext&) {
+        ++gate->entered;
+        while (!gate->open)
+            QThread::msleep(2);
+    }));
+    QTRY_COMPARE(gate->entered.load(), 1);
+    // With the only worker busy: two jobs of laggards, then two of devices
+    // that answer, which go first although they came later.
+    const auto job = [&mutex, &order](const QString& name) {
+        return [&mutex, &order, name](const HidJobContext&) {
+            QMutexLocker locker(&mutex);
+            order.append(name);
+        };
+    };
+    QVERIFY(pool.submit(job(QStringLiteral("late1")), true));
+    QVERIFY(pool.submit(job(QStringLiteral("late2")), true));
+    QVERIFY(pool.submit(job(QStringLiteral("prompt1"))));
+    QVERIFY(pool.submit(job(QStringLiteral("prompt2"))));
+    QCOMPARE(pool.pendingJobs(), 5);
+    gate->open = true;
+    QTRY_COMPARE(pool.pendingJobs(), 0);
+    QMutexLocker locker(&mutex);
+    QCOMPARE(order, (QStringList{"prompt1", "prompt2", "late1", "late2"}));
 }
 
 QTEST_GUILESS_MAIN(TestHidWorkerPool)
