@@ -146,6 +146,26 @@ void TestHwmonLabels::searchPicksTheRightReadingsOnCommonHardware_data()
                                                      << "[it8728-isa-0a30] / CPUTIN"
                                                      << "none"
                                                      << "none";
+    QTest::newRow("acpi thermal zone when nothing else names the cpu")
+        << "BAT0-acpi-0: v=- || acpitz-acpi-0: t=-,-"
+        << "[acpitz-acpi-0] / CPU Temperature (temp1)"
+        << "none"
+        << "none";
+    QTest::newRow("the board's CPUTIN before the acpi thermal zone")
+        << "acpitz-acpi-0: t=- || nct6798-isa-0290: t=SYSTIN,CPUTIN"
+        << "[nct6798-isa-0290] / CPUTIN"
+        << "none"
+        << "none";
+    QTest::newRow("a cpu label reading 0 gives way to the acpi thermal zone")
+        << "nct6798-isa-0290: t=SYSTIN,PCH_CPU_TEMP=0 || acpitz-acpi-0: t=-=0,-=48"
+        << "[acpitz-acpi-0] / CPU Temperature (temp2)"
+        << "none"
+        << "none";
+    QTest::newRow("cpu chip over the acpi thermal zone")
+        << "acpitz-acpi-0: t=- || coretemp-isa-0000: t=Package id 0"
+        << "CPU [coretemp-isa-0000] DTS / CPU Package id 0"
+        << "none"
+        << "none";
     QTest::newRow("amdgpu edge, not junction or memory")
         << "amdgpu-pci-0300: t=junction,edge,mem; f=- || k10temp-pci-00c3: t=Tctl"
         << "CPU [k10temp-pci-00c3] DTS / CPU Tctl"
@@ -222,6 +242,21 @@ void TestHwmonLabels::searchPicksTheRightReadingsOnCommonHardware_data()
         << "none"
         << "none"
         << "none";
+    QTest::newRow("the machine's only fan on acpi's fan device")
+        << "acpi_fan-isa-0000: f=- || coretemp-isa-0000: t=Package id 0"
+        << "CPU [coretemp-isa-0000] DTS / CPU Package id 0"
+        << "none"
+        << "[acpi_fan-isa-0000] / CPU Fan (fan1)";
+    QTest::newRow("acpi's fan device beside a board's fans is no cpu fan")
+        << "acpi_fan-isa-0000: f=- || nct6798-isa-0290: f=-,-"
+        << "none"
+        << "none"
+        << "none";
+    QTest::newRow("a laptop's embedded controller before acpi's fan device")
+        << "acpi_fan-isa-0000: f=- || toshiba_acpi_sensors-acpi-0: f=-"
+        << "none"
+        << "none"
+        << "[toshiba_acpi_sensors-acpi-0] / CPU Fan (fan1)";
     QTest::newRow("soc zone over cluster zones")
         << "bigcore0_thermal-virtual-0: t=- || soc_thermal-virtual-0: t=- || gpu_thermal-virtual-0: t=-"
         << "CPU [soc_thermal-virtual-0] DTS / CPU Temperature (temp1)"
@@ -257,6 +292,12 @@ void TestHwmonLabels::eachGpuCarriesOneGpuTemperatureAndNoCpuLabel_data()
 
     QTest::newRow("amdgpu") << "amdgpu-pci-0300: t=edge,junction,mem; f=-" << 0;
     QTest::newRow("amdgpu edge later") << "amdgpu-pci-0300: t=mem,junction,edge" << 2;
+    QTest::newRow("amdgpu edge refused, junction stands in") << "amdgpu-pci-0300: t=edge=x,mem,junction" << 2;
+    QTest::newRow("amdgpu memory only when nothing else answers")
+        << "amdgpu-pci-0300: t=edge=x,junction=x,mem" << 2;
+    QTest::newRow("amdgpu nothing answers keeps the edge")
+        << "amdgpu-pci-0300: t=junction=x,edge=x,mem=x" << 1;
+    QTest::newRow("xe package before vram") << "xe-pci-0300: t=vram,pkg" << 1;
     QTest::newRow("radeon") << "radeon-pci-0100: t=-" << 0;
     QTest::newRow("driver label says Temperature") << "nouveau-pci-0100: t=-,Temperature,cpu" << 0;
     QTest::newRow("config labels cpu on a gpu")

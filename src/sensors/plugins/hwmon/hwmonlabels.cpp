@@ -101,17 +101,29 @@ bool HasOwnLabel(const Feature& feature)
     return !feature.strLabel.empty() && feature.strLabel != feature.strName;
 }
 
-// Position of the temperature that stands for the whole GPU: amdgpu's "edge"
-// (not junction or memory), xe's "pkg", otherwise the first one (amdgpu's
-// temp1 is the edge, also when a sleeping card's labels were not read).
+// Position of the temperature that stands for the whole GPU: amdgpu's "edge",
+// xe's "pkg", otherwise the first one (amdgpu's temp1 is the edge, also when
+// a sleeping card's labels were not read). One that answered at start comes
+// first: where the driver refuses the edge, the junction (hot spot) stands
+// in, and a memory temperature only when nothing else answers.
 size_t GpuMainTemperature(const std::vector<Feature>& features)
 {
-    for (size_t i = 0; i < features.size(); ++i) {
-        if (EqualsNoCase(features[i].strLabel, "edge") || EqualsNoCase(features[i].strLabel, "pkg")) {
-            return i;
+    const auto rank = [](const Feature& feature) {
+        int nRank = 1;
+        if (EqualsNoCase(feature.strLabel, "edge") || EqualsNoCase(feature.strLabel, "pkg")) {
+            nRank = 0;
+        } else if (EqualsNoCase(feature.strLabel, "mem") || EqualsNoCase(feature.strLabel, "vram")) {
+            nRank = 2;
+        }
+        return std::make_tuple(feature.bReadable ? 0 : 1, nRank);
+    };
+    size_t nBest = 0;
+    for (size_t i = 1; i < features.size(); ++i) {
+        if (rank(features[i]) < rank(features[nBest])) {
+            nBest = i;
         }
     }
-    return 0;
+    return nBest;
 }
 
 // Chips in name order; the detection order is an accident of the numbering.
@@ -234,7 +246,10 @@ Choice SocZoneChoice(const std::vector<ChipDescription>& chips, const std::vecto
 }
 
 // 3. A reading that another chip labels as the CPU's: a board's CPUTIN or
-//    PECI, an embedded controller's "CPU". Plausible values first.
+//    PECI, an embedded controller's "CPU". Failing those, the ACPI thermal
+//    zone: the firmware's own reading, on notebooks that of the processor it
+//    throttles by (desktop firmware often reports a constant there, which is
+//    why it comes last). Plausible values first.
 Choice LabelledCpuChoice(const std::vector<ChipDescription>& chips, const std::vector<size_t>& order)
 {
     Choice choice;
@@ -245,16 +260,20 @@ Choice LabelledCpuChoice(const std::vector<ChipDescription>& chips, const std::v
         if (chipClass == ChipClass::Gpu) {
             continue;
         }
+        const bool bAcpiZone = chip.strPrefix == "acpitz";
         for (size_t i = 0; i < chip.temperatures.size(); ++i) {
             const Feature& feature = chip.temperatures[i];
             const std::string strLabel = Lower(feature.strLabel);
-            if (!HasOwnLabel(feature) ||
-                (strLabel.find("cpu") == std::string::npos && strLabel.find("peci") == std::string::npos)) {
+            const bool bLabelled = HasOwnLabel(feature) && (strLabel.find("cpu") != std::string::npos ||
+                                                            strLabel.find("peci") != std::string::npos);
+            if (!bLabelled && !bAcpiZone) {
                 continue;
             }
             const bool bPlausible = feature.bReadable && feature.dValue > 0.0 && feature.dValue < 125.0;
             int nLabelRank = 2;
-            if (IsOneOf(strLabel, {"cpu", "cpu temp", "cpu temperature", "cputin", "cpu_temp"})) {
+            if (!bLabelled) {
+                nLabelRank = 3;
+            } else if (IsOneOf(strLabel, {"cpu", "cpu temp", "cpu temperature", "cputin", "cpu_temp"})) {
                 nLabelRank = 0;
             } else if (strLabel.find("peci") != std::string::npos) {
                 nLabelRank = 1;
@@ -263,7 +282,9 @@ Choice LabelledCpuChoice(const std::vector<ChipDescription>& chips, const std::v
             if (rank < best) {
                 best = rank;
                 choice = {static_cast<int>(nChip), static_cast<int>(i),
-                          "no CPU sensor chip: \"" + feature.strLabel + "\" of " + chip.strChip};
+                          bLabelled ? "no CPU sensor chip: \"" + feature.strLabel + "\" of " + chip.strChip
+                                    : "no CPU sensor chip: ACPI thermal zone " + chip.strChip + " " +
+                                          feature.strName};
             }
         }
     }
@@ -350,6 +371,13 @@ Choice ChooseGpuTemperature(const std::vector<ChipDescription>& chips, const std
     if (!best.strSignal.empty()) {
         strRule += " (" + best.strSignal + ")";
     }
+    // Where the edge (xe: package) gave no value, say what stands in for it.
+    const std::vector<Feature>& temps = chips[best.nChip].temperatures;
+    const std::string& strMain = temps[best.nFeature].strLabel;
+    const char* pszUsual = HasLabel(temps, "edge") ? "edge" : (HasLabel(temps, "pkg") ? "pkg" : nullptr);
+    if (pszUsual && !EqualsNoCase(strMain, pszUsual)) {
+        strRule += "; \"" + strMain + "\" as \"" + pszUsual + "\" gave no value";
+    }
     return {static_cast<int>(best.nChip), best.nFeature, strRule};
 }
 
@@ -430,9 +458,14 @@ Choice ChooseCpuFan(const std::vector<ChipDescription>& chips, const std::vector
         }
         return choice;
     }
-    // 3. A board whose only fan hangs on a fan driver of its own.
+    // 3. A machine whose only fan hangs on a fan driver of its own: an ARM
+    //    board's gpio or pwm fan, or ACPI's fan device (a notebook whose
+    //    embedded controller has no driver, a mini PC).
     if (nBoardFans == 1 && ClassifyChip(chips[nOnlyChip].strPrefix) == ChipClass::BoardFan) {
-        return {nOnlyChip, 0, "the board's only fan (" + chips[nOnlyChip].strPrefix + ")"};
+        const std::string& strPrefix = chips[nOnlyChip].strPrefix;
+        return {nOnlyChip, 0,
+                strPrefix == "acpi_fan" ? "the only fan, on ACPI's fan device (acpi_fan)"
+                                        : "the board's only fan (" + strPrefix + ")"};
     }
     return choice;
 }
@@ -491,6 +524,7 @@ ChipClass ClassifyChip(const std::string& strPrefix)
                             "acer",
                             "system76_acpi",
                             "steamdeck_hwmon",
+                            "jupiter", // the Steam Deck's EC on SteamOS 3 kernels before steamdeck_hwmon
                             "gpd_fan",
                             "surface_fan",
                             "msi_ec",
@@ -504,10 +538,13 @@ ChipClass ClassifyChip(const std::string& strPrefix)
                             "ayaneo_ec",
                             "tuxedo",
                             "clevo_xsm_wmi",
-                            "huawei_wmi"})) {
+                            "huawei_wmi",
+                            "toshiba_acpi_sensors",
+                            "eeepc"})) {
         return ChipClass::Laptop;
     }
-    if (IsOneOf(strPrefix, {"gpio_fan", "pwmfan", "pwm_fan"})) {
+    // Vendor kernels keep a '-' in some of these names ("pwm-fan").
+    if (IsOneOf(strZone, {"gpio_fan", "pwmfan", "pwm_fan", "acpi_fan"})) {
         return ChipClass::BoardFan;
     }
     return ChipClass::Other;
@@ -525,9 +562,6 @@ GpuKind ClassifyGpu(const ChipDescription& chip, std::string* pSignal)
     } else if (strPrefix == "nvidia" || strPrefix == "nouveau") {
         kind = GpuKind::Discrete;
         strSignal = strPrefix == "nvidia" ? "NVIDIA driver" : "nouveau";
-    } else if (strPrefix == "i915") {
-        kind = GpuKind::Integrated;
-        strSignal = "i915";
     } else if (strPrefix == "amdgpu" &&
                (HasFeature(chip.voltages, "vddnb") || HasFeature(chip.voltages, "in1"))) {
         // Only APUs report the northbridge voltage.
@@ -552,6 +586,8 @@ GpuKind ClassifyGpu(const ChipDescription& chip, std::string* pSignal)
         strSignal = "PCI class 3D controller";
     } else if (chip.pci.strAddress.compare(0, 8, "0000:00:") == 0) {
         // Devices on the root bus are part of the processor or chipset.
+        // (i915 and xe register hwmon for discrete cards only; an Intel
+        // iGPU, at 00:02.0, has none.)
         kind = GpuKind::Integrated;
         strSignal = "on the root PCI bus";
     }

@@ -22,7 +22,7 @@ enum class ChipClass
     SocZone,  // an SoC or CPU cluster thermal zone of an ARM board
     Gpu,      // a graphics adapter, or an SoC's GPU zone
     Laptop,   // a notebook's or handheld's embedded controller
-    BoardFan, // a board's fan driver (gpio_fan, pwmfan)
+    BoardFan, // a fan's own driver (gpio_fan, pwmfan, ACPI's acpi_fan)
     Other,    // motherboard Super-I/O, drives, ACPI zones, ...
 };
 
