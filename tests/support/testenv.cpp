@@ -1,5 +1,7 @@
 #include "testenv.h"
 
+#include <QProcess>
+
 #include <QCoreApplication>
 #include <QDate>
 #include <QDir>
@@ -69,4 +71,22 @@ QString TestEnv::readLog() const
     if (!file.open(QIODevice::ReadOnly))
         return QString();
     return QString::fromUtf8(file.readAll());
+}
+
+TestEnv::ProgramRun TestEnv::runProgram(const QString& program, const QStringList& arguments,
+                                        const QProcessEnvironment& environment, int msTimeout)
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(program, arguments);
+    ProgramRun run;
+    if (!process.waitForFinished(msTimeout)) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.nExitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+    run.strOut = QString::fromUtf8(process.readAllStandardOutput());
+    run.strErr = QString::fromUtf8(process.readAllStandardError());
+    return run;
 }

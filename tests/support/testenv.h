@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QProcessEnvironment>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -23,6 +25,17 @@ public:
     // Path of a built program or plugin in build/bin.
     static QString binPath(const QString& name);
     static QString sourcePath(const QString& relative);
+
+    // What a program run to its end left: exit code (-1 when it did not end
+    // in time and was killed, -2 when it crashed), standard output and error.
+    struct ProgramRun
+    {
+        int nExitCode = -1;
+        QString strOut;
+        QString strErr;
+    };
+    static ProgramRun runProgram(const QString& program, const QStringList& arguments,
+                                 const QProcessEnvironment& environment, int msTimeout);
 
     // Reads the whole of today's log file ("" when there is none).
     QString readLog() const;

@@ -257,11 +257,8 @@ QString FakeNvmlFolder()
     return QStringLiteral(VARNOKS_FAKE_NVML_DIR);
 }
 
-struct ProbeRun
+struct ProbeRun : TestEnv::ProgramRun
 {
-    int nExitCode = -1;
-    QString strOut;
-    QString strErr;
     QString strNvmlLog;
 };
 
@@ -281,18 +278,13 @@ ProbeRun RunProbe(const FakeSysfs& sysfs, const QString& strFolder)
             environment.insert(QStringLiteral("VARNOKS_FAKE_NVML_NO_PCI"), QStringLiteral("1"));
         }
     }
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.start(TestEnv::binPath(QStringLiteral("varnoks-sensors")), {QStringLiteral("--chosen")});
     ProbeRun run;
-    if (!process.waitForFinished(30000)) {
-        process.kill();
-        process.waitForFinished();
+    static_cast<TestEnv::ProgramRun&>(run) =
+        TestEnv::runProgram(TestEnv::binPath(QStringLiteral("varnoks-sensors")), {QStringLiteral("--chosen")},
+                            environment, 30000);
+    if (run.nExitCode == -1) {
         return run;
     }
-    run.nExitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
-    run.strOut = QString::fromUtf8(process.readAllStandardOutput());
-    run.strErr = QString::fromUtf8(process.readAllStandardError());
     QFile log(strLog);
     if (log.open(QIODevice::ReadOnly)) {
         run.strNvmlLog = QString::fromUtf8(log.readAll());

@@ -62,31 +62,15 @@ HardwareInfoReader::SourceOpener OpenLibrary(const QString& strPath)
     return [strPath](QString* pError) { return SensorLibraryLoader::Load(strPath, pError); };
 }
 
-struct ProbeResult
-{
-    int nExitCode = -1;
-    QString strOut;
-    QString strErr;
-};
+using ProbeResult = TestEnv::ProgramRun;
 
 ProbeResult RunProbe(const QStringList& arguments, const QString& strLibrary, const QString& strFixture)
 {
-    QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("VARNOKS_SENSOR_LIBRARY"), strLibrary);
     environment.insert(QStringLiteral("VARNOKS_SENSOR_FIXTURE"), strFixture);
-    process.setProcessEnvironment(environment);
-    process.start(TestEnv::binPath(QStringLiteral("varnoks-sensors")), arguments);
-    ProbeResult result;
-    if (!process.waitForFinished(20000)) {
-        process.kill();
-        process.waitForFinished();
-        return result;
-    }
-    result.nExitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
-    result.strOut = QString::fromUtf8(process.readAllStandardOutput());
-    result.strErr = QString::fromUtf8(process.readAllStandardError());
-    return result;
+    return TestEnv::runProgram(TestEnv::binPath(QStringLiteral("varnoks-sensors")), arguments, environment,
+                               20000);
 }
 
 } // namespace
