@@ -87,26 +87,22 @@ uint word(const QByteArray& report, int offset)
 
 bool DeviceFault::parse(const QString& text, DeviceFault* fault)
 {
+    static const struct
+    {
+        const char* name;
+        Kind kind;
+    } named[] = {{"none", None},        {"refuse", Refuse}, {"silent", Silent},
+                 {"wrong-id", WrongId}, {"short", Short},   {"drop", Drop},
+                 {"mute", Mute},        {"stall", Stall},   {"flood", Flood}};
     DeviceFault result;
-    if (text == QLatin1String("none"))
-        result.kind = None;
-    else if (text == QLatin1String("refuse"))
-        result.kind = Refuse;
-    else if (text == QLatin1String("silent"))
-        result.kind = Silent;
-    else if (text == QLatin1String("wrong-id"))
-        result.kind = WrongId;
-    else if (text == QLatin1String("short"))
-        result.kind = Short;
-    else if (text == QLatin1String("drop"))
-        result.kind = Drop;
-    else if (text == QLatin1String("mute"))
-        result.kind = Mute;
-    else if (text == QLatin1String("stall"))
-        result.kind = Stall;
-    else if (text == QLatin1String("flood"))
-        result.kind = Flood;
-    else if (text.startsWith(QLatin1String("slow:"))) {
+    for (const auto& entry : named) {
+        if (text == QLatin1String(entry.name)) {
+            result.kind = entry.kind;
+            *fault = result;
+            return true;
+        }
+    }
+    if (text.startsWith(QLatin1String("slow:"))) {
         bool ok = false;
         const int ms = text.mid(5).toInt(&ok, 10);
         if (!ok || ms < 0 || ms > MAX_SLOW_MS)
