@@ -56,17 +56,17 @@ void FtpDownload::start(const QString& strRemotePath, const QString& strLocalPat
     m_file.close();
     m_file.setFileName(strLocalPath);
 
-    m_pTransfer = new QFtp(this);
-    connect(m_pTransfer, &QFtp::commandFinished, this, &FtpDownload::onCommandFinished);
-    connect(m_pTransfer, &QFtp::dataTransferProgress, this, &FtpDownload::onProgress);
-    connect(m_pTransfer, &QFtp::readyRead, this, &FtpDownload::onReadyRead);
-
     // A file that cannot be written fails the download instead of reporting
     // a transfer that went nowhere as a success.
     if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         fail(QStringLiteral("cannot write %1: %2").arg(strLocalPath, m_file.errorString()));
         return;
     }
+
+    m_pTransfer = new QFtp(this);
+    connect(m_pTransfer, &QFtp::commandFinished, this, &FtpDownload::onCommandFinished);
+    connect(m_pTransfer, &QFtp::dataTransferProgress, this, &FtpDownload::onProgress);
+    connect(m_pTransfer, &QFtp::readyRead, this, &FtpDownload::onReadyRead);
     m_stall.start();
     m_pTransfer->connectToHost(m_server.host, m_server.port);
     m_pTransfer->login(COMMON::FTP_USER, COMMON::FTP_PASSWORD);

@@ -45,7 +45,6 @@ public:
 
     bool isRunning() const { return m_pTransfer != nullptr; }
     bool succeeded() const { return m_bSuccess; }
-    bool wasStopped() const { return m_bStopped; }
     // Why it failed, for people; empty after success or a stop.
     QString failure() const { return m_strFailure; }
     QString filePath() const { return m_file.fileName(); }

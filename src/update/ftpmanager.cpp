@@ -22,11 +22,6 @@ const char* const kDownloadFailedText = "Program download update failed, please 
 FtpManager::FtpManager(QObject* parent) : QObject(parent)
 {
     m_server = UpdateLogic::updateServer();
-    m_url.setScheme(QStringLiteral("ftp"));
-    m_url.setHost(m_server.host, QUrl::DecodedMode);
-    m_url.setPort(m_server.port);
-    m_url.setUserName(COMMON::FTP_USER, QUrl::DecodedMode);
-    m_url.setPassword(COMMON::FTP_PASSWORD, QUrl::DecodedMode);
 
     m_pListDeadline = new QTimer(this);
     m_pListDeadline->setSingleShot(true);
@@ -41,7 +36,6 @@ FtpManager::FtpManager(QObject* parent) : QObject(parent)
 
 FtpManager::~FtpManager()
 {
-    m_bCancelled = true;
     // A transfer in progress is dropped without a finish report.
     delete m_pDownload;
     m_pDownload = nullptr;
@@ -250,7 +244,6 @@ void FtpManager::startDownload(const QString& strRemotePath, const QString& strL
     // A stop asked for while nothing ran must not hide this download's
     // failure text.
     m_bCancelled = false;
-    m_bSuccess = false;
     if (m_pDownload) {
         // A previous one ends without a report. It may be the sender whose
         // report led here, so it goes from the event loop.
@@ -261,11 +254,10 @@ void FtpManager::startDownload(const QString& strRemotePath, const QString& strL
     m_pDownload = new FtpDownload(m_server, this);
     if (m_nStallTimeoutMs > 0)
         m_pDownload->setStallTimeout(m_nStallTimeoutMs);
-    m_url.setPath(strRemotePath, QUrl::DecodedMode);
     connect(m_pDownload, &FtpDownload::progress, this, &FtpManager::downloadProgress);
     connect(m_pDownload, &FtpDownload::networkError, this, &FtpManager::error);
     connect(m_pDownload, &FtpDownload::finished, this, &FtpManager::dlFinished);
-    m_pDownload->start(m_url.path(QUrl::FullyDecoded), strLocalPath);
+    m_pDownload->start(strRemotePath, strLocalPath);
 }
 
 void FtpManager::dlFinished()
@@ -273,10 +265,10 @@ void FtpManager::dlFinished()
     auto* pDownload = qobject_cast<FtpDownload*>(sender());
     if (!pDownload || pDownload != m_pDownload)
         return;
-    m_bSuccess = pDownload->succeeded();
+    const bool bSuccess = pDownload->succeeded();
     const QString strError =
-        (m_bSuccess || m_bCancelled) ? QString() : QString::fromLatin1(kDownloadFailedText);
-    emit downloadFinished(m_bSuccess, pDownload->filePath(), strError);
+        (bSuccess || m_bCancelled) ? QString() : QString::fromLatin1(kDownloadFailedText);
+    emit downloadFinished(bSuccess, pDownload->filePath(), strError);
     m_bCancelled = false;
 }
 

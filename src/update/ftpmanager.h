@@ -5,7 +5,6 @@
 #include <QNetworkReply>
 #include <QObject>
 #include <QString>
-#include <QUrl>
 
 namespace varnoks {
 class QFtp;
@@ -80,7 +79,6 @@ private:
     QString ftpStatusText() const;
 
     UpdateLogic::UpdateServer m_server;
-    QUrl m_url;
     varnoks::QFtp* m_pFtp = nullptr;
     QString m_strNewestVersion;
     int m_nListId = 0; // id of the queued or running listing, 0 when none
@@ -88,6 +86,5 @@ private:
     FtpDownload* m_pDownload = nullptr;
     int m_nStallTimeoutMs = 0;
     bool m_bCancelled = false;
-    bool m_bSuccess = false;
     ReachabilityProbe* m_pProbe = nullptr;
 };

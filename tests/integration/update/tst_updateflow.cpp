@@ -404,6 +404,16 @@ void TestUpdateFlow::missingInstallerFailsWithTheFailureText()
     QVERIFY(finished.wait(20000));
     QCOMPARE(finished.at(0).at(0).toBool(), false);
     QCOMPARE(finished.at(0).at(2).toString(), kFailureText);
+
+    // So does a local file that cannot be written, reported from the event
+    // loop like any other end.
+    manager.startDownload(QStringLiteral("/") + kInstaller, m_tmp + QStringLiteral("/missing/setup.exe"));
+    QCOMPARE(finished.count(), 1);
+    QVERIFY(finished.wait(5000));
+    QCOMPARE(finished.at(1).at(0).toBool(), false);
+    QCOMPARE(finished.at(1).at(2).toString(), kFailureText);
+    QVERIFY2(manager.downloadFailure().startsWith(QLatin1String("cannot write ")),
+             qPrintable(manager.downloadFailure()));
 }
 
 void TestUpdateFlow::stoppedDownloadReportsAtOnceWithoutText()
