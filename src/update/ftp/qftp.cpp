@@ -416,13 +416,10 @@ void QFtp::_q_piError(int errorCode, const QString& text)
         return;
     Command_* c = m_queue.first();
     const QString running = m_pPI->currentCommand();
-    // A server without SIZE still serves the file, one without ALLO still
-    // stores it.
-    if (c->command == Get && running.startsWith(QLatin1String("SIZE "))) {
-        m_pPI->dtp()->setBytesTotal(0);
-        return;
-    }
-    if (c->command == Put && running.startsWith(QLatin1String("ALLO ")))
+    // A server without SIZE still serves the file (of unknown size), one
+    // without ALLO still stores it.
+    if ((c->command == Get && running.startsWith(QLatin1String("SIZE "))) ||
+        (c->command == Put && running.startsWith(QLatin1String("ALLO "))))
         return;
 
     m_error = Error(errorCode);

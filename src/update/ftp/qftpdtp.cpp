@@ -60,7 +60,7 @@ void QFtpDTP::setDevice(QIODevice* device)
 void QFtpDTP::setBytesTotal(qint64 bytes)
 {
     m_nBytesTotal = bytes;
-    m_bSizeKnown = false;
+    m_bSizeKnown = true;
 }
 
 void QFtpDTP::clearTransfer()

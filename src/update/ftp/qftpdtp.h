@@ -40,10 +40,9 @@ public:
     // The size the server announced with SIZE; until then the total is
     // unknown.
     void setBytesTotal(qint64 bytes);
+    bool isSizeKnown() const { return m_bSizeKnown; }
     // The running command sends data (STOR) rather than reading it.
     void setUpload(bool upload) { m_bUpload = upload; }
-    void setSizeKnown(bool known) { m_bSizeKnown = known; }
-    bool isSizeKnown() const { return m_bSizeKnown; }
     qint64 bytesTotal() const { return m_nBytesTotal; }
     qint64 bytesDone() const { return m_nBytesDone; }
     // Drops the transfer's source, sink, buffers, counters and error.

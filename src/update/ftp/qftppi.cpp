@@ -572,8 +572,8 @@ bool QFtpPI::handleSpecialReply(int code, const QString& text)
     if (code == 213 && m_strCurrentCmd.startsWith(QLatin1String("SIZE "))) {
         bool ok = false;
         const qint64 size = text.simplified().toLongLong(&ok);
-        m_pDTP->setBytesTotal(ok && size >= 0 ? size : 0);
-        m_pDTP->setSizeKnown(ok && size >= 0);
+        if (ok && size >= 0)
+            m_pDTP->setBytesTotal(size);
         return true;
     }
     if (code / 100 == 1 && m_strCurrentCmd.startsWith(QLatin1String("STOR "))) {
