@@ -24,11 +24,11 @@ namespace {
 
 constexpr int kLines = 100000;
 constexpr int kEntries = 10000;
+const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 QList<QByteArray> unixLines()
 {
-    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     QList<QByteArray> lines;
     lines.reserve(kLines);
     for (int i = 0; i < kLines; ++i) {
@@ -49,8 +49,6 @@ QList<QByteArray> unixLines()
 // which asks the C library for the local zone.
 QList<QByteArray> unixLinesDistinctTimes()
 {
-    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     QList<QByteArray> lines;
     lines.reserve(kLines);
     for (int i = 0; i < kLines; ++i) {

@@ -151,6 +151,13 @@ void ScriptedFtpServer::resetData()
     });
 }
 
+void ScriptedFtpServer::sendWhenDataCloses(const QByteArray& reply)
+{
+    whenDataConnected([this, reply](QTcpSocket* socket) {
+        connect(socket, &QTcpSocket::disconnected, this, [this, reply] { send(reply); });
+    });
+}
+
 void ScriptedFtpServer::closeData()
 {
     whenDataConnected([this](QTcpSocket* socket) { queueWrite(socket, QByteArray(), true); });
@@ -173,17 +180,13 @@ void ScriptedFtpServer::standardAnswer(const QByteArray& line)
         send("150 Here comes the listing\r\n");
         sendData(m_listing, true);
         // The transfer reply follows once the data connection is done.
-        whenDataConnected([this](QTcpSocket* socket) {
-            connect(socket, &QTcpSocket::disconnected, this, [this] { send("226 Transfer complete\r\n"); });
-        });
+        sendWhenDataCloses("226 Transfer complete\r\n");
     } else if (verb == "SIZE") {
         send("213 " + QByteArray::number(m_file.size()) + "\r\n");
     } else if (verb == "RETR") {
         send("150 Opening data connection\r\n");
         sendData(m_file, true);
-        whenDataConnected([this](QTcpSocket* socket) {
-            connect(socket, &QTcpSocket::disconnected, this, [this] { send("226 Transfer complete\r\n"); });
-        });
+        sendWhenDataCloses("226 Transfer complete\r\n");
     } else if (verb == "QUIT") {
         send("221 Goodbye\r\n");
         closeControl();

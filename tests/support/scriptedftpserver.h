@@ -57,6 +57,8 @@ public:
     void closeData();
     // Ends the data connection with a reset (RST) instead of a normal close.
     void resetData();
+    // Sends `reply` on the control channel once the data connection closes.
+    void sendWhenDataCloses(const QByteArray& reply);
     QByteArray dataReceived() const { return m_dataReceived; }
 
     // The standard answers: login, TYPE, PASV/EPSV, LIST, RETR, SIZE, QUIT.

@@ -672,10 +672,7 @@ void TestUpdateFlow::installerThatIsNotWholeNeverStarts()
         if (script == "early-200") {
             server.send("200 OK\r\n");
         } else if (script == "short-226") {
-            server.whenDataConnected([&server](QTcpSocket* socket) {
-                connect(socket, &QTcpSocket::disconnected, &server,
-                        [&server] { server.send("226 Transfer complete\r\n"); });
-            });
+            server.sendWhenDataCloses("226 Transfer complete\r\n");
         } else if (script.startsWith("reset-")) {
             server.resetData();
             if (script == "reset-226")

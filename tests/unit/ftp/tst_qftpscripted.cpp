@@ -785,12 +785,9 @@ void TestQFtpScripted::getReportsSuccessOnlyForAWholeFile()
             return false;
         server.send("150 Opening data connection\r\n");
         if (script == "whole-250" || script == "short-226") {
-            const QByteArray code = script == "whole-250" ? "250" : "226";
             server.sendData(script == "short-226" ? half : content, true);
-            server.whenDataConnected([&server, code](QTcpSocket* socket) {
-                connect(socket, &QTcpSocket::disconnected, &server,
-                        [&server, code] { server.send(code + " Transfer complete\r\n"); });
-            });
+            server.sendWhenDataCloses(script == "whole-250" ? "250 Transfer complete\r\n"
+                                                            : "226 Transfer complete\r\n");
         } else if (script == "226-first") {
             server.send("226 Transfer complete\r\n");
             QTimer::singleShot(200, &server, [&server, content] { server.sendData(content, true); });
