@@ -17,10 +17,6 @@ struct HardwareInfo
     QString strFanRpm = EMPTY_VALUE_TEXT;         // revolutions per minute
 };
 
-} // namespace COMMON
-
-namespace COMMON {
-
 // A reading text ("45.7", "--", "") as a whole number, truncated toward
 // zero; anything that is not a finite number gives 0.
 int readingToInt(const QString& text);

@@ -45,7 +45,7 @@ struct SensorSearchResult
 // "no chip", "no candidate", "only invalid readings"; empty for None.
 QString SensorMissText(SensorMissReason reason);
 
-// Where to look when a reading is missing; the run log and the probe say it.
+// Where to look when a reading is missing, as the run log says it.
 extern const char* const kSensorMissHint;
 
 // One queried reading, texts decoded from Latin-1.

@@ -368,8 +368,10 @@ void TestHardwareInfoReader::failedReadingsLogAndKeepDashes()
         source.Find(failing, kinds[failing], slotIndex[failing])->bAsleep = false;
         reader.onReadHardwareInfo();
         reader.onReadHardwareInfo();
-        QCOMPARE(snapshots.list.last().strGPUTemperature,
-                 failing == 2 ? QStringLiteral("42") : QStringLiteral("38"));
+        // The woken reading shows again, the others as before.
+        const COMMON::HardwareInfo& awake = snapshots.list.last();
+        QCOMPARE(awake.strFanRpm, failing == 1 ? QStringLiteral("42") : QStringLiteral("1250"));
+        QCOMPARE(awake.strGPUTemperature, failing == 2 ? QStringLiteral("42") : QStringLiteral("38"));
         QCOMPARE(log.count(QStringLiteral("valid again, its device woke up")), 1);
         QCOMPARE(log.count(QStringLiteral("hwi32")), 2);
     }

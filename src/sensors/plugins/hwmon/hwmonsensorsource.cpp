@@ -90,7 +90,8 @@ struct Sensor
     std::string name;
     const sensors_chip_name* pChip = nullptr; // null for an NVML GPU
     NvmlDevice nvmlDevice = nullptr;
-    // power/runtime_status of the PCI device behind a GPU; empty when none.
+    // power/runtime_status of the PCI device behind the chip; empty when
+    // there is none or the device never sleeps.
     std::string runtimeStatusPath;
     std::vector<Reading> temperatures;
     std::vector<Reading> fans;
@@ -169,25 +170,29 @@ std::string ReadSmallFile(const std::string& strPath)
     return strText.substr(0, strText.find('\n'));
 }
 
-// What the PCI device folder tells without waking the device: the files
-// below are kept by the PCI core, not by the driver.
-hwmonlabels::PciFacts ReadPciFacts(const std::string& strFolder)
+bool IsSleepingStatus(const std::string& strStatus)
 {
-    hwmonlabels::PciFacts facts;
+    return strStatus == "suspended" || strStatus == "suspending";
+}
+
+// What the PCI device folder tells without waking the device: the files
+// below are kept by the PCI core, not by the driver. Returns the path of
+// its power/runtime_status for the refreshes to check, "" for a device
+// without runtime power management, which never sleeps.
+std::string ReadPciFacts(const std::string& strFolder, hwmonlabels::PciFacts& facts)
+{
     if (strFolder.empty()) {
-        return facts;
+        return std::string();
     }
     facts.strAddress = strFolder.substr(strFolder.rfind('/') + 1);
     facts.nClass =
         static_cast<unsigned>(std::strtoul(ReadSmallFile(strFolder + "/class").c_str(), nullptr, 16) >> 8);
     const std::string strBootVga = ReadSmallFile(strFolder + "/boot_vga");
     facts.nBootVga = strBootVga.empty() ? -1 : (strBootVga == "1" ? 1 : 0);
-    return facts;
-}
-
-bool IsSleepingStatus(const std::string& strStatus)
-{
-    return strStatus == "suspended" || strStatus == "suspending";
+    const std::string strStatusPath = strFolder + "/power/runtime_status";
+    const std::string strStatus = ReadSmallFile(strStatusPath);
+    facts.bSuspended = IsSleepingStatus(strStatus);
+    return strStatus.empty() || strStatus == "unsupported" ? std::string() : strStatusPath;
 }
 
 // True while the device is runtime-suspended. Reading its sensors would wake
@@ -317,20 +322,10 @@ void FindSensorsChips(Found& found)
         description.strPrefix = pChip->prefix ? pChip->prefix : "";
         description.strChip = ChipText(pChip);
         // Whether the device sleeps is known before any of its files is read.
-        std::string strStatusPath;
-        const std::string strDevice = PciDeviceFolder(pChip);
-        if (!strDevice.empty()) {
-            strStatusPath = strDevice + "/power/runtime_status";
-            description.pci = ReadPciFacts(strDevice);
-            // A device without runtime power management never sleeps; its
-            // status need not be read at every refresh.
-            const std::string strStatus = ReadSmallFile(strStatusPath);
-            description.pci.bSuspended = IsSleepingStatus(strStatus);
-            if (strStatus.empty() || strStatus == "unsupported") {
-                strStatusPath.clear();
-            }
-        }
+        const std::string strStatusPath = ReadPciFacts(PciDeviceFolder(pChip), description.pci);
         const bool bAsleep = description.pci.bSuspended;
+        // Voltages only tell an APU from a card.
+        const bool bGpu = hwmonlabels::ClassifyChip(description.strPrefix) == hwmonlabels::ChipClass::Gpu;
         std::vector<int> temperatures;
         std::vector<int> fans;
         int nFeature = 0;
@@ -338,7 +333,7 @@ void FindSensorsChips(Found& found)
             const bool bTemperature = pFeature->type == SENSORS_FEATURE_TEMP;
             const bool bFan = pFeature->type == SENSORS_FEATURE_FAN;
             const bool bVoltage = pFeature->type == SENSORS_FEATURE_IN;
-            if (!bTemperature && !bFan && !bVoltage) {
+            if (!bTemperature && !bFan && !(bVoltage && bGpu)) {
                 continue;
             }
             const std::string strName = pFeature->name ? pFeature->name : "";
@@ -456,8 +451,10 @@ void FindNvidiaGpus(State& state, Found& found)
     if (nvml.deviceCount(&nCount) != kNvmlSuccess) {
         nCount = 0;
     }
-    // NVML numbers the GPUs in PCI address order.
-    const std::vector<std::string> orderedFolders = NvidiaDisplayFolders();
+    // NVML numbers the GPUs in PCI address order; the folders are listed
+    // only when NVML does not tell a GPU's address.
+    std::vector<std::string> orderedFolders;
+    bool bListedFolders = false;
     for (unsigned int i = 0; i < nCount && found.descriptions.size() < kMaxSensors; ++i) {
         NvmlDevice device = nullptr;
         if (nvml.deviceByIndex(i, &device) != kNvmlSuccess) {
@@ -472,15 +469,14 @@ void FindNvidiaGpus(State& state, Found& found)
         description.strPrefix = "nvidia";
         description.strChip = "nvidia-" + std::to_string(i);
         std::string strFolder = NvidiaPciFolder(nvml, device);
+        if (strFolder.empty() && !bListedFolders) {
+            orderedFolders = NvidiaDisplayFolders();
+            bListedFolders = true;
+        }
         if (strFolder.empty() && orderedFolders.size() == nCount) {
             strFolder = orderedFolders[i];
         }
-        std::string strStatusPath;
-        if (!strFolder.empty()) {
-            strStatusPath = strFolder + "/power/runtime_status";
-            description.pci = ReadPciFacts(strFolder);
-            description.pci.bSuspended = IsSuspended(strStatusPath);
-        }
+        const std::string strStatusPath = ReadPciFacts(strFolder, description.pci);
         hwmonlabels::Feature feature{"temp", "GPU", true, 0.0};
         if (!description.pci.bSuspended) {
             // Asking a sleeping GPU for its temperature would wake it.
