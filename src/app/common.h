@@ -26,9 +26,10 @@ inline const QString FTP_UPDATE_DIR = QStringLiteral("/ZRN");
 
 inline const QString TASK_NAME = QStringLiteral("DeviceMonitorStartTask");
 
-// Setting keys, each with the default every reader of it uses. The keys also
-// travel as the name of a changed setting. Integer settings are read through
-// CommonTools::GetSettingInt, which also knows the range of each key.
+// Setting keys; each integer setting with the default every reader of it
+// uses. The keys also travel as the name of a changed setting. Integer
+// settings are read through CommonTools::GetSettingInt, which also knows the
+// range of each key.
 inline const QString KEY_LANGUAGE = QStringLiteral("language");
 constexpr int DEFAULT_LANGUAGE = 2; // 0 Simplified Chinese, 1 Traditional Chinese, 2 English
 inline const QString KEY_STARTUP = QStringLiteral("startup");
@@ -65,11 +66,10 @@ inline const QString KEY_DISPLAY_GPU_TEMP = QStringLiteral("display gpu temperat
 constexpr int DEFAULT_DISPLAY_GPU_TEMP = 1;
 inline const QString KEY_DISPLAY_FAN_RPM = QStringLiteral("display fan rpm");
 constexpr int DEFAULT_DISPLAY_FAN_RPM = 1;
-// Seconds since the epoch; 998 means no reminder is pending.
+// Seconds since the epoch, or UpdateLogic::UPGRADE_TIME_NONE when no
+// reminder is pending; the update logic reads it, as a 64-bit number.
 inline const QString KEY_NEXT_UPGRADE_TIME = QStringLiteral("next upgrade time");
-constexpr qint64 DEFAULT_NEXT_UPGRADE_TIME = 998;
 inline const QString KEY_UPGRADE_VERSION = QStringLiteral("upgrade version");
-inline const QString DEFAULT_UPGRADE_VERSION;
 
 // Organisation of the settings store.
 inline const QString SETTINGS_ORGANIZATION = QStringLiteral("KR_alvo");

@@ -115,19 +115,9 @@ void QSingleApplication::decideInstance(const std::function<void()>& beforeDecis
             break;
         QThread::msleep(50);
     }
-    if (bBusy) {
-        qInfo().noquote() << QStringLiteral("%1 already running.").arg(m_strServerName);
-        m_bRunning = true;
-        return;
-    }
-
-    // No lock file to be had: fall back to the socket alone.
-    if (otherInstanceAnswers(listenName, 500)) {
-        qInfo().noquote() << QStringLiteral("%1 already running.").arg(m_strServerName);
-        m_bRunning = true;
-        return;
-    }
-    if (!listenAsFirst(listenName, false)) {
+    // Busy: the lock holder runs. Otherwise there is no lock file to be had,
+    // and the socket alone decides.
+    if (bBusy || otherInstanceAnswers(listenName, 500) || !listenAsFirst(listenName, false)) {
         qInfo().noquote() << QStringLiteral("%1 already running.").arg(m_strServerName);
         m_bRunning = true;
     }

@@ -250,8 +250,6 @@ void RSLogger::WriteLog(int nLevel, const QString& strMessage, const char* pszFu
 
 void RSLogger::WriteLine(const QString& strLine)
 {
-    if (s_bDestroyed.load())
-        return;
     qInfo().noquote() << strLine;
     // A failed write (full disk, lost file) is not reported: there is
     // nowhere to report it, and one warning per line would drown the rest.

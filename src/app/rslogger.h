@@ -33,7 +33,6 @@ public:
     // Today's file in the log folder, after pruning older files; empty when
     // the folder cannot be created.
     static QString GetLogFilePath();
-    void WriteLine(const QString& strLine);
 
     // Folder the log files go to (with a trailing slash).
     static QString LogFolderPath();
@@ -47,6 +46,8 @@ public:
 private:
     RSLogger();
     ~RSLogger() override;
+    // Writes one finished line; the caller holds the logger's lock.
+    void WriteLine(const QString& strLine);
 
     int m_nLevelMask = 0xFF;
     QFile* m_pFile = nullptr;

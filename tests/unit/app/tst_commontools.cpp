@@ -24,10 +24,8 @@ private slots:
     void writtenValueIsReadBackAsText();
     void everyReadSeesTheLastWrite();
     void storeLivesInTheUserConfigFolder();
-    void nonNumericStoredValueConvertsToZero();
     void integerSettingOutsideItsRuleReadsAsDefault_data();
     void integerSettingOutsideItsRuleReadsAsDefault();
-    void temperatureUnitOtherThanZeroIsFahrenheit();
     void corruptSettingsFileGivesDefaults();
 
 private:
@@ -133,14 +131,6 @@ void TestCommonTools::storeLivesInTheUserConfigFolder()
     QVERIFY(file.readAll().contains("temperature%20unit=1"));
 }
 
-void TestCommonTools::nonNumericStoredValueConvertsToZero()
-{
-    CommonTools::SetSettingValue(COMMON::KEY_FAN_RPM_ALARM, QStringLiteral("lots"));
-    bool ok = true;
-    QCOMPARE(CommonTools::GetSettingValue(COMMON::KEY_FAN_RPM_ALARM, 300).toInt(&ok), 0);
-    QVERIFY(!ok);
-}
-
 void TestCommonTools::integerSettingOutsideItsRuleReadsAsDefault_data()
 {
     // stored: the file's text; a null string stores nothing.
@@ -197,14 +187,6 @@ void TestCommonTools::integerSettingOutsideItsRuleReadsAsDefault()
     // A changed setting's text follows the same rule.
     if (!stored.isNull())
         QCOMPARE(CommonTools::SettingValueToInt(key, stored), expected);
-}
-
-void TestCommonTools::temperatureUnitOtherThanZeroIsFahrenheit()
-{
-    QVERIFY(!CommonTools::IsFahrenheit(0));
-    QVERIFY(CommonTools::IsFahrenheit(1));
-    QVERIFY(CommonTools::IsFahrenheit(3));
-    QVERIFY(CommonTools::IsFahrenheit(-1));
 }
 
 void TestCommonTools::corruptSettingsFileGivesDefaults()

@@ -88,9 +88,6 @@ void TestMessageBoxShow::everyWayOfClosingGivesItsCode()
     QCOMPARE(answerer.seen().at(0).captions.size(), withCancel ? 2 : 1);
     QCOMPARE(owner.isNull(), answer == Answer::DeleteParent);
     delete owner;
-    // Ok is 1024, Cancel 4194304: callers compare with these numbers.
-    QCOMPARE(int(QMessageBox::Ok), 1024);
-    QCOMPARE(int(QMessageBox::Cancel), 4194304);
 }
 
 void TestMessageBoxShow::boxShowsWhatTheCallerAsked()
