@@ -76,11 +76,6 @@ public:
     {
         return m_identifying.size();
     }
-    // Worker threads alive now (for diagnostics and benchmarks).
-    int workerThreads() const
-    {
-        return m_workers.threadCount();
-    }
 
     // At most this many interfaces are identified at once: enough that an
     // interface that answers is not queued behind a crowd of silent ones,

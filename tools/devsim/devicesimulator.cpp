@@ -83,6 +83,19 @@ uint word(const QByteArray& report, int offset)
     return uint(quint8(report.at(offset))) << 8 | quint8(report.at(offset + 1));
 }
 
+// The identification reply as the device sends it, under `reportId`.
+QByteArray identifyReply(const SimulatedDevice& device, quint8 reportId)
+{
+    QByteArray reply(HidReport::IDENTIFY_REPLY_SIZE, '\0');
+    reply[0] = char(reportId);
+    reply[2] = char(device.software[0]);
+    reply[3] = char(device.software[1]);
+    reply[4] = char(device.hardware[0]);
+    reply[5] = char(device.hardware[1]);
+    reply.replace(HidReport::UUID_OFFSET, HidReport::UUID_SIZE, device.uuid);
+    return reply;
+}
+
 } // namespace
 
 bool DeviceFault::parse(const QString& text, DeviceFault* fault)
@@ -394,14 +407,9 @@ void DeviceSimulator::handleMessage(Served& served, quint64 id, const QByteArray
     QByteArray reply;
     if (reportId == HidReport::IDENTIFY_REQUEST_ID) {
         printOut(device.name + QStringLiteral(" identify"));
-        reply = QByteArray(HidReport::IDENTIFY_REPLY_SIZE, '\0');
-        reply[0] = char(device.fault.kind == DeviceFault::WrongId ? HidReport::IDENTIFY_REQUEST_ID
-                                                                  : HidReport::IDENTIFY_REPLY_ID);
-        reply[2] = char(device.software[0]);
-        reply[3] = char(device.software[1]);
-        reply[4] = char(device.hardware[0]);
-        reply[5] = char(device.hardware[1]);
-        reply.replace(HidReport::UUID_OFFSET, HidReport::UUID_SIZE, device.uuid);
+        reply =
+            identifyReply(device, device.fault.kind == DeviceFault::WrongId ? HidReport::IDENTIFY_REQUEST_ID
+                                                                            : HidReport::IDENTIFY_REPLY_ID);
     } else if (reportId == HidReport::DATA_REPORT_ID) {
         if (message.size() != HidReport::DATA_REPORT_SIZE)
             printErr(QStringLiteral("%1: data report of %2 bytes").arg(device.name).arg(message.size()));
@@ -500,12 +508,7 @@ void DeviceSimulator::flood(const QString& name, quint64 id)
             report[0] = char(0x00);
             break;
         case 1:
-            report[0] = char(HidReport::IDENTIFY_REPLY_ID);
-            report[2] = char(device.software[0]);
-            report[3] = char(device.software[1]);
-            report[4] = char(device.hardware[0]);
-            report[5] = char(device.hardware[1]);
-            report.replace(HidReport::UUID_OFFSET, HidReport::UUID_SIZE, device.uuid);
+            report = identifyReply(device, HidReport::IDENTIFY_REPLY_ID);
             break;
         case 2:
             report[0] = char(0x21);

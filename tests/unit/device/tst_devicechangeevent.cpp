@@ -112,44 +112,39 @@ void TestDeviceChangeEvent::udevEvents_data()
 
     const QByteArray devPath =
         "/devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/0003:2E3C:0A12.0004/hidraw/hidraw3";
-    const int arrival = DeviceChangeEvent::Arrival;
-    const int removal = DeviceChangeEvent::Removal;
-    QTest::newRow("add") << QByteArrayList{"add",    "/dev/hidraw3",           devPath,
-                                           "hidraw", "0003:00002E3C:00000A12", "4A0031000851"}
-                         << true << arrival << "/dev/hidraw3" << 0x2E3Cu << 0x0A12u << "4A0031000851";
-    QTest::newRow("add without serial")
-        << QByteArrayList{"add", "/dev/hidraw3", devPath, "hidraw", "0003:00002E3C:00000A12", ""} << true
-        << arrival << "/dev/hidraw3" << 0x2E3Cu << 0x0A12u << "";
-    QTest::newRow("ids from DEVPATH when HID_ID is missing")
-        << QByteArrayList{"add", "/dev/hidraw3", devPath, "hidraw", "", ""} << true << arrival
-        << "/dev/hidraw3" << 0x2E3Cu << 0x0A12u << "";
-    QTest::newRow("kernel's own DEVNAME form")
-        << QByteArrayList{"add", "hidraw3", devPath, "hidraw", "0003:00002E3C:00000A12", ""} << true
-        << arrival << "/dev/hidraw3" << 0x2E3Cu << 0x0A12u << "";
-    QTest::newRow("remove without parent")
-        << QByteArrayList{"remove", "/dev/hidraw3", devPath, "hidraw", "", ""} << true << removal
-        << "/dev/hidraw3" << 0u << 0u << "";
-    QTest::newRow("unreadable ids stay 0")
-        << QByteArrayList{"add", "/dev/hidraw3", "/devices/virtual/hidraw/hidraw3", "hidraw", "junk", ""}
-        << true << arrival << "/dev/hidraw3" << 0u << 0u << "";
-    QTest::newRow("control characters drop the serial")
-        << QByteArrayList{"add", "/dev/hidraw3", devPath, "hidraw", "0003:00002E3C:00000A12", "a\x1b[2Jb"}
-        << true << arrival << "/dev/hidraw3" << 0x2E3Cu << 0x0A12u << "";
-    QTest::newRow("change is no arrival")
-        << QByteArrayList{"change", "/dev/hidraw3", devPath, "hidraw", "", ""} << false << 0 << "" << 0u << 0u
-        << "";
-    QTest::newRow("other subsystem")
-        << QByteArrayList{"add", "/dev/input/event5", "/devices/x/input/event5", "input", "", ""} << false
-        << 0 << "" << 0u << 0u << "";
-    QTest::newRow("DEVPATH of another node")
-        << QByteArrayList{"add", "/dev/hidraw3", "/devices/x/hidraw/hidraw4", "hidraw", "", ""} << false << 0
-        << "" << 0u << 0u << "";
-    QTest::newRow("node outside /dev")
-        << QByteArrayList{"add", "/tmp/hidraw3", "", "hidraw", "", ""} << false << 0 << "" << 0u << 0u << "";
-    QTest::newRow("climbing out of /dev") << QByteArrayList{"add", "/dev/../etc/passwd", "", "hidraw", "", ""}
-                                          << false << 0 << "" << 0u << 0u << "";
-    QTest::newRow("no DEVNAME") << QByteArrayList{"add", "", devPath, "hidraw", "", ""} << false << 0 << ""
-                                << 0u << 0u << "";
+    const QByteArray hidId = "0003:00002E3C:00000A12";
+    // Every event taken is about /dev/hidraw3.
+    const auto taken = [](const char* name, const QByteArrayList& fields, DeviceChangeEvent::Kind kind,
+                          uint vendor, uint product, const char* serial) {
+        QTest::newRow(name) << fields << true << int(kind) << QStringLiteral("/dev/hidraw3") << vendor
+                            << product << QString::fromUtf8(serial);
+    };
+    const auto refused = [](const char* name, const QByteArrayList& fields) {
+        QTest::newRow(name) << fields << false << 0 << QString() << 0u << 0u << QString();
+    };
+    const auto arrival = DeviceChangeEvent::Arrival;
+    taken("add", {"add", "/dev/hidraw3", devPath, "hidraw", hidId, "4A0031000851"}, arrival, 0x2E3C, 0x0A12,
+          "4A0031000851");
+    taken("add without serial", {"add", "/dev/hidraw3", devPath, "hidraw", hidId, ""}, arrival, 0x2E3C,
+          0x0A12, "");
+    taken("ids from DEVPATH when HID_ID is missing", {"add", "/dev/hidraw3", devPath, "hidraw", "", ""},
+          arrival, 0x2E3C, 0x0A12, "");
+    taken("kernel's own DEVNAME form", {"add", "hidraw3", devPath, "hidraw", hidId, ""}, arrival, 0x2E3C,
+          0x0A12, "");
+    taken("remove without parent", {"remove", "/dev/hidraw3", devPath, "hidraw", "", ""},
+          DeviceChangeEvent::Removal, 0, 0, "");
+    taken("unreadable ids stay 0",
+          {"add", "/dev/hidraw3", "/devices/virtual/hidraw/hidraw3", "hidraw", "junk", ""}, arrival, 0, 0,
+          "");
+    taken("control characters drop the serial",
+          {"add", "/dev/hidraw3", devPath, "hidraw", hidId, "a\x1b[2Jb"}, arrival, 0x2E3C, 0x0A12, "");
+    refused("change is no arrival", {"change", "/dev/hidraw3", devPath, "hidraw", "", ""});
+    refused("other subsystem", {"add", "/dev/input/event5", "/devices/x/input/event5", "input", "", ""});
+    refused("DEVPATH of another node",
+            {"add", "/dev/hidraw3", "/devices/x/hidraw/hidraw4", "hidraw", "", ""});
+    refused("node outside /dev", {"add", "/tmp/hidraw3", "", "hidraw", "", ""});
+    refused("climbing out of /dev", {"add", "/dev/../etc/passwd", "", "hidraw", "", ""});
+    refused("no DEVNAME", {"add", "", devPath, "hidraw", "", ""});
 }
 
 void TestDeviceChangeEvent::udevEvents()
