@@ -86,8 +86,9 @@ start_pilot() {
 }
 
 # --- checks -----------------------------------------------------------------
+run_log() { cat "$home"/logs/*.txt 2>/dev/null; }
 # The newest "Tray device list" line of the program's run log.
-tray_list() { cat "$home"/logs/*.txt 2>/dev/null | grep 'Tray device list:' | tail -n 1; }
+tray_list() { run_log | grep 'Tray device list:' | tail -n 1; }
 
 wait_until() { # TIMEOUT_MS CONDITION: true once the shell condition holds
     limit=$(($(now_ms) + $1))
@@ -203,7 +204,34 @@ case_silent_display_does_not_delay_the_other() {
     [ "$n" -ge 1 ]
 }
 
+case_faults_stay_with_their_display() {
+    from=$(now_ms)
+    refused=$(run_log | grep -c 'reply error')
+    identified=$(awk '$2 == "alpha" && $3 == "identify" { n++ } END { print n + 0 }' /tmp/devsim.log)
+    # Each for two seconds; "drop" makes it leave the bus and come back.
+    for fault in refuse slow:300 short flood stall mute drop; do
+        devsim fault alpha $fault
+        sleep 2
+    done
+    devsim fault alpha none
+    healed=$(now_ms)
+    set -- $(reports beta "$from" "$(now_ms)")
+    echo "beta beside alpha's faults: $1 reports, longest gap $2 ms;"
+    [ "$1" -ge 24 ] && [ "$2" -le 600 ] && [ "$3" -eq 0 ] || return 1
+    [ "$(run_log | grep -c 'reply error')" -gt "$refused" ] || { echo "refusal not logged"; return 1; }
+    again=$(awk '$2 == "alpha" && $3 == "identify" { n++ } END { print n + 0 }' /tmp/devsim.log)
+    echo "alpha identified $((again - identified)) times while dropping;"
+    [ "$again" -gt "$identified" ] || return 1
+    wait_until 3000 'has_report_since alpha $healed' || { echo "alpha not served once healed"; return 1; }
+    wait_until 2000 'tray_list | grep -q "$ALPHA_UUID"' || { echo "tray once healed: $(tray_list)"; return 1; }
+    set -- $(reports alpha "$healed" 999999999)
+    echo "alpha served again $(($(first_report_since alpha "$healed") - healed)) ms after healing"
+    [ "$3" -eq 0 ]
+}
+
 case_sigterm_ends_program_with_a_stuck_display() {
+    devsim fault alpha silent
+    sleep 1
     t0=$(now_ms)
     kill -TERM "$PILOT"
     wait_until 5000 '[ ! -e /proc/$PILOT ] || [ "$(cut -d" " -f3 /proc/$PILOT/stat)" = Z ]' || { echo "still running after 5 s"; return 1; }
@@ -218,6 +246,7 @@ run_case rule-tags-node case_nodes_tagged_by_packaged_rule
 run_case two-displays-served case_two_displays_identified_and_served
 run_case removal-and-replug case_removed_display_leaves_and_comes_back
 run_case silent-beside-healthy case_silent_display_does_not_delay_the_other
+run_case faults-stay-with-their-display case_faults_stay_with_their_display
 run_case sigterm-with-stuck-display case_sigterm_ends_program_with_a_stuck_display
 
 devsim quit
