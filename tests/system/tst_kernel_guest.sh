@@ -58,6 +58,9 @@ if [[ -z "$kernel_pkg" ]]; then
     kernel_pkg=$(apt-cache depends linux-image-cloud-amd64 2>/dev/null | sed -n 's/^ *Depends: \(linux-image-[0-9].*-cloud-amd64\)$/\1/p' | head -n1)
 fi
 [[ -n "$kernel_pkg" ]] || cant_run "apt knows no linux-image-cloud-amd64 (run apt-get update)"
+# A kernel of an older security update is of no more use.
+find "$work/debs" -maxdepth 1 -name 'linux-image-*.deb' ! -name "${kernel_pkg}_*" -delete
+find "$work" -maxdepth 1 -type d -name 'linux-image-*' ! -name "${kernel_pkg}_*" -exec rm -rf {} +
 kernel_deb=$(fetch "$kernel_pkg")
 busybox_deb=$(fetch busybox-static)
 for deb in "$kernel_deb" "$busybox_deb"; do
