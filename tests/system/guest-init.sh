@@ -151,6 +151,18 @@ case_nodes_tagged_by_packaged_rule() {
     echo "$out"
 }
 
+case_report_number_zero_is_not_sent() {
+    # As hidapi writes to a device without numbered reports: report number
+    # 0, then the report. The firmware must get the report alone.
+    t0=$(now_ms)
+    { printf '\000\020\001'; head -c 63 /dev/zero; } >/tmp/request
+    dd if=/tmp/request of=/dev/hidraw0 bs=66 count=1 2>/dev/null # one write, one report
+    wait_until 3000 'awk -v from=$t0 '"'"'$3 == "identify" && $1 >= from { found = 1 } END { exit !found }'"'"' /tmp/devsim.log' ||
+        { echo "no identification seen; $(tail -n 2 /tmp/devsim.err)"; return 1; }
+    ! grep -q 'unknown report 0x00' /tmp/devsim.err || { echo "the report number reached the firmware"; return 1; }
+    awk -v from="$t0" '$3 == "identify" && $1 >= from { print $2 " identified by a 66-byte write" }' /tmp/devsim.log
+}
+
 case_two_displays_identified_and_served() {
     t0=$(now_ms)
     start_pilot
@@ -243,6 +255,7 @@ case_sigterm_ends_program_with_a_stuck_display() {
 }
 
 run_case rule-tags-node case_nodes_tagged_by_packaged_rule
+run_case report-number-zero case_report_number_zero_is_not_sent
 run_case two-displays-served case_two_displays_identified_and_served
 run_case removal-and-replug case_removed_display_leaves_and_comes_back
 run_case silent-beside-healthy case_silent_display_does_not_delay_the_other
