@@ -293,6 +293,7 @@ void MainWindow::updateDeviceTable()
     table->setRowCount(0);
 
     QStringList onlineDevices;
+    QStringList logged;
     const HIDDeviceMap devices = m_hidDevicesManager.devices();
     int nRow = 0;
     for (const HIDDeviceInfo& info : devices) {
@@ -303,8 +304,20 @@ void MainWindow::updateDeviceTable()
         for (int column = 0; column < 6; ++column)
             table->setItem(nRow, column, new QTableWidgetItem(cells[column]));
         ++nRow;
-        if (info.strVID == COMMON::DEVICE_VID && info.strPID == COMMON::DEVICE_PID)
+        if (info.strVID == COMMON::DEVICE_VID && info.strPID == COMMON::DEVICE_PID) {
             onlineDevices.append(QStringLiteral("%1(%2)").arg(COMMON::MODEL_CODE, info.strUUID));
+            logged.append(onlineDevices.last() + QStringLiteral(" at ") + info.strDevicePath);
+        }
     }
     m_trayIconMenu.setDeviceList(onlineDevices);
+    // Which displays the user sees, whenever that changes: the run log then
+    // tells when a display came and went.
+    if (logged != m_loggedDevices) {
+        m_loggedDevices = logged;
+        RSLogger::GetInstance()->WriteLog(
+            LOG_INFO,
+            QStringLiteral("Tray device list: %1")
+                .arg(logged.isEmpty() ? QStringLiteral("none") : logged.join(QStringLiteral(", "))),
+            "MainWindow::updateDeviceTable");
+    }
 }

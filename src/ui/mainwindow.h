@@ -65,6 +65,9 @@ private:
     CAboutDlg* m_pAboutDlg = nullptr;
     CUpgradeDialog* m_pUpgradeDialog = nullptr;
     TrayIconMenu m_trayIconMenu;
+    // The tray list as last shown, each entry with its device path, for the
+    // run log.
+    QStringList m_loggedDevices;
     QSystemTrayIcon* m_pTrayIcon = nullptr;
     int m_nCPUTemperature = 0;
     int m_nCPUUsageRate = 0;

@@ -34,7 +34,7 @@ plugins=$(find "$root/usr/lib" -path '*/varnoks-pilot/libvarnoks-sensors-*.so' |
 # udev reads /lib/udev/rules.d (udev.pc's folder on Debian 12) and /usr/lib/udev/rules.d.
 rule=$(find "$root/lib/udev/rules.d" "$root/usr/lib/udev/rules.d" -name '*varnoks*.rules' 2>/dev/null | head -n1 || true)
 [[ -n "$rule" ]] || fail "no udev rule in the package"
-grep -q 'ATTRS{idVendor}=="2e3c"' "$rule" || fail "udev rule names no vendor"
+grep -q 'KERNELS=="0003:2E3C:0A12\.\*"' "$rule" || fail "udev rule names no display"
 if command -v desktop-file-validate >/dev/null; then
   desktop-file-validate "$root/usr/share/applications/varnoks-pilot.desktop" || fail "desktop entry is not valid"
 fi

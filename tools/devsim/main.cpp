@@ -1,6 +1,9 @@
-// varnoks-devsim: serves virtual display devices for VARNOKS_HID_BACKEND=virtual:<dir>.
+// varnoks-devsim: the display's firmware in software. With --dir it serves
+// virtual devices for VARNOKS_HID_BACKEND=virtual:<dir>; with --uhid each
+// device is a HID device of the running kernel (/dev/uhid), with a hidraw
+// node and udev events as a display on a USB port has.
 //
-//   varnoks-devsim --dir DIR [--window] DEVICE...
+//   varnoks-devsim --dir DIR | --uhid [--window] DEVICE...
 //   DEVICE = NAME[,vid=2E3C][,pid=A12][,serial=TEXT|none][,sw=1.2][,hw=0.7][,uuid=24 hex][,fault=KIND]
 //   KIND   = refuse | silent | wrong-id | short | drop | slow:MS | mute | stall | flood
 //            (mute: answers the identification only; stall: reads nothing, so a
@@ -10,10 +13,11 @@
 // Standard output, one flushed line per request: "NAME identify" and
 // "NAME report item=I unit=C|F alarm=A cpu=N cpu_usage=N gpu=N gpu_usage=N fan=N raw=HEX".
 // Standard input, one command a line: unplug NAME, plug NAME, fault NAME KIND|none, quit.
-// End of input, SIGTERM or SIGINT removes the sockets and exits 0.
+// End of input, SIGTERM or SIGINT removes the sockets (or HID devices) and exits 0.
 
-#include "devicesimulator.h"
 #include "devsimwindow.h"
+#include "socketsimulator.h"
+#include "uhidsimulator.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -40,7 +44,7 @@ void onSignal(int)
 
 void usage()
 {
-    std::fputs("usage: varnoks-devsim --dir DIR [--window] "
+    std::fputs("usage: varnoks-devsim --dir DIR | --uhid [--window] "
                "NAME[,vid=HEX][,pid=HEX][,serial=TEXT|none][,sw=M.m][,hw=M.m][,uuid=24HEX][,fault=KIND]...\n"
                "KIND: refuse, silent, wrong-id, short, drop, slow:MS, mute, stall, flood\n",
                stderr);
@@ -52,6 +56,7 @@ int main(int argc, char* argv[])
 {
     QString directory;
     bool window = false;
+    bool uhid = false;
     QStringList specs;
     for (int i = 1; i < argc; ++i) {
         const QString arg = QString::fromLocal8Bit(argv[i]);
@@ -59,6 +64,8 @@ int main(int argc, char* argv[])
             directory = QString::fromLocal8Bit(argv[++i]);
         } else if (arg.startsWith(QLatin1String("--dir="))) {
             directory = arg.mid(6);
+        } else if (arg == QLatin1String("--uhid")) {
+            uhid = true;
         } else if (arg == QLatin1String("--window")) {
             window = true;
         } else if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
@@ -72,7 +79,7 @@ int main(int argc, char* argv[])
             specs.append(arg);
         }
     }
-    if (directory.isEmpty() || specs.isEmpty()) {
+    if (directory.isEmpty() == !uhid || specs.isEmpty()) {
         usage();
         return 2;
     }
@@ -112,7 +119,12 @@ int main(int argc, char* argv[])
     sigaction(SIGHUP, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    DeviceSimulator simulator(directory, devices);
+    std::unique_ptr<DeviceSimulator> transport;
+    if (uhid)
+        transport = std::make_unique<UhidSimulator>(devices);
+    else
+        transport = std::make_unique<SocketSimulator>(directory, devices);
+    DeviceSimulator& simulator = *transport;
     std::unique_ptr<DevsimWindow> view;
     if (window) {
         view = std::make_unique<DevsimWindow>(names);

@@ -7,6 +7,9 @@
 #include <QElapsedTimer>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 // The simulator as the outside sees it: its report lines, its answers and
 // faults through the virtual backend, its commands and its clean exit.
 class TestDevsim : public QObject
@@ -25,6 +28,7 @@ private slots:
     void sessionEndRemovesSockets();
     void badDeviceSpecIsRefused_data();
     void badDeviceSpecIsRefused();
+    void uhidModeSaysWhyItCannotRun();
 };
 
 namespace {
@@ -280,6 +284,31 @@ void TestDevsim::badDeviceSpecIsRefused()
     QCOMPARE(process.exitCode(), 2);
     QVERIFY(!process.readAllStandardError().isEmpty());
     QVERIFY(!QFileInfo::exists(dir.path() + QStringLiteral("/devs")));
+}
+
+void TestDevsim::uhidModeSaysWhyItCannotRun()
+{
+    const QString devsim = TestEnv::binPath(QStringLiteral("varnoks-devsim"));
+    QTemporaryDir dir;
+    QProcess both;
+    both.start(devsim, {QStringLiteral("--uhid"), QStringLiteral("--dir"), dir.path(), QStringLiteral("a")});
+    QVERIFY(both.waitForFinished(5000));
+    QCOMPARE(both.exitCode(), 2);
+    QVERIFY(both.readAllStandardError().contains("usage"));
+
+    // Where HID devices can be made, the guest test on the real kernel
+    // shows what this mode does.
+    const int fd = ::open("/dev/uhid", O_RDWR | O_CLOEXEC);
+    if (fd >= 0) {
+        ::close(fd);
+        QSKIP("/dev/uhid can be opened here; the failure cannot be shown");
+    }
+    QProcess process;
+    process.start(devsim, {QStringLiteral("--uhid"), QStringLiteral("a")});
+    QVERIFY(process.waitForFinished(5000));
+    QCOMPARE(process.exitCode(), 1);
+    const QByteArray error = process.readAllStandardError();
+    QVERIFY2(error.startsWith("varnoks-devsim: cannot open /dev/uhid: "), error.constData());
 }
 
 QTEST_GUILESS_MAIN(TestDevsim)

@@ -133,6 +133,11 @@ void TestDeviceChangeEvent::udevEvents_data()
           0x0A12, "");
     taken("remove without parent", {"remove", "/dev/hidraw3", devPath, "hidraw", "", ""},
           DeviceChangeEvent::Removal, 0, 0, "");
+    const QByteArray uhidPath = "/devices/virtual/misc/uhid/0003:2E3C:0A12.0001/hidraw/hidraw3";
+    taken("uhid device, ids from its HID parent's name", {"add", "/dev/hidraw3", uhidPath, "hidraw", "", ""},
+          arrival, 0x2E3C, 0x0A12, "");
+    taken("uhid device removed, its parent gone", {"remove", "/dev/hidraw3", uhidPath, "hidraw", "", ""},
+          DeviceChangeEvent::Removal, 0, 0, "");
     taken("unreadable ids stay 0",
           {"add", "/dev/hidraw3", "/devices/virtual/hidraw/hidraw3", "hidraw", "junk", ""}, arrival, 0, 0,
           "");
