@@ -750,6 +750,13 @@ void TestQFtpScripted::getReportsSuccessOnlyForAWholeFile_data()
     QTest::newRow("whole without SIZE") << QByteArray("whole") << false << true << QString();
     QTest::newRow("whole, final reply 250") << QByteArray("whole-250") << true << true << QString();
     QTest::newRow("226 before the data ends") << QByteArray("226-first") << true << true << QString();
+    // 250 is the other final reply to RETR; it waits for the data as 226 does.
+    QTest::newRow("250 while the data flows, with SIZE")
+        << QByteArray("early-250") << true << true << QString();
+    QTest::newRow("250 while the data flows, without SIZE")
+        << QByteArray("early-250") << false << true << QString();
+    QTest::newRow("250 before any data, without SIZE")
+        << QByteArray("250-first") << false << true << QString();
     QTest::newRow("early 2xx while data flows")
         << QByteArray("early-200") << false << false << "Unexpected reply to RETR: 200 OK";
     QTest::newRow("other 1xx while data flows")
@@ -788,12 +795,14 @@ void TestQFtpScripted::getReportsSuccessOnlyForAWholeFile()
             server.sendData(script == "short-226" ? half : content, true);
             server.sendWhenDataCloses(script == "whole-250" ? "250 Transfer complete\r\n"
                                                             : "226 Transfer complete\r\n");
-        } else if (script == "226-first") {
-            server.send("226 Transfer complete\r\n");
+        } else if (script.endsWith("-first")) {
+            server.send(script.left(3) + " Transfer complete\r\n");
             QTimer::singleShot(200, &server, [&server, content] { server.sendData(content, true); });
         } else if (script.startsWith("early-")) {
             server.sendData(half, false);
-            server.send(script == "early-200" ? "200 OK\r\n" : "110 MARK 5 = 5\r\n");
+            server.send(script == "early-200"   ? "200 OK\r\n"
+                        : script == "early-250" ? "250 Transfer complete\r\n"
+                                                : "110 MARK 5 = 5\r\n");
             QTimer::singleShot(200, &server, [&server, half] { server.sendData(half, true); });
         } else if (script.startsWith("reset-")) {
             server.sendData(half, false);
