@@ -95,6 +95,8 @@ private slots:
     void endOfListingSurvivesWhatHappensOnTheWay();
     void discardSequenceIsSafeInEveryPhase_data();
     void discardSequenceIsSafeInEveryPhase();
+    void receiverMayDeleteTheClientWhenTheConnectionEnds_data();
+    void receiverMayDeleteTheClientWhenTheConnectionEnds();
 
 private:
     TestEnv* m_env = nullptr;
@@ -956,6 +958,65 @@ void TestQFtpScripted::discardSequenceIsSafeInEveryPhase()
         if (e.startsWith(QLatin1String("started")))
             QCOMPARE(e, QStringLiteral("started %1").arg(kept));
     }
+}
+
+void TestQFtpScripted::receiverMayDeleteTheClientWhenTheConnectionEnds_data()
+{
+    // How the control connection ends; a receiver of the state change to
+    // Unconnected deletes the client right there.
+    QTest::addColumn<QByteArray>("way");
+    QTest::newRow("no answer within the time-out") << QByteArray("timeout");
+    QTest::newRow("greeting refuses service") << QByteArray("refused-greeting");
+    QTest::newRow("greeting line too long") << QByteArray("overlong-greeting");
+    QTest::newRow("abort while waiting for the greeting") << QByteArray("abort");
+    QTest::newRow("server hangs up") << QByteArray("hang-up");
+    QTest::newRow("nobody listens") << QByteArray("refused");
+}
+
+void TestQFtpScripted::receiverMayDeleteTheClientWhenTheConnectionEnds()
+{
+    QFETCH(QByteArray, way);
+    ScriptedFtpServer server;
+    if (way == "refused-greeting")
+        server.setGreeting("421 Too many users\r\n");
+    else if (way == "overlong-greeting")
+        server.setGreeting("220 " + QByteArray(70000, 'g') + "\r\n");
+    else if (way == "abort")
+        server.setGreeting(QByteArray());
+    server.setHandler([&](const QByteArray& line) {
+        if (!line.startsWith("PASS "))
+            return false;
+        if (way == "hang-up")
+            server.closeControl();
+        return way == "timeout" || way == "hang-up";
+    });
+    quint16 port = server.port();
+    if (way == "refused") {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        port = probe.serverPort();
+        probe.close();
+    }
+
+    QPointer<QFtp> ftp = new QFtp;
+    ftp->setTransferTimeout(300);
+    FtpRecorder rec(ftp);
+    connect(ftp, &QFtp::stateChanged, this, [&ftp](int state) {
+        if (state == QFtp::Unconnected)
+            delete ftp;
+    });
+    ftp->connectToHost(server.host(), port);
+    ftp->login(QStringLiteral("u"), QStringLiteral("p"));
+    ftp->list();
+    if (way == "abort") {
+        QTRY_VERIFY(rec.events().contains(QStringLiteral("state %1").arg(QFtp::Connected)));
+        QVERIFY(ftp);
+        ftp->abort();
+        QVERIFY(ftp.isNull());
+    }
+    QTRY_VERIFY(ftp.isNull());
+    QTest::qWait(400); // past the time-out: nothing may touch the deleted client
+    QCOMPARE(rec.events().last(), QStringLiteral("state %1").arg(QFtp::Unconnected));
 }
 
 void TestQFtpScripted::abortWhileConnectingReportsFromEventLoop()
