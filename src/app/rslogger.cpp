@@ -99,9 +99,8 @@ RSLogger* RSLogger::GetInstance()
     return instance;
 }
 
-RSLogger::RSLogger()
+RSLogger::RSLogger() : m_nLevelMask(LevelMaskFor(qEnvironmentVariable("VARNOKS_LOG_LEVEL")))
 {
-    m_nLevelMask = 0xFF;
     const QString path = GetLogFilePath();
     if (path.isEmpty())
         return;
@@ -140,6 +139,23 @@ void RSLogger::Shutdown()
         delete m_pFile;
         m_pFile = nullptr;
     }
+}
+
+int RSLogger::LevelMaskFor(const QString& strLevel)
+{
+    // The low eight bits: every named level below debug, and level values
+    // made of several of them.
+    const int defaultMask = 0xFF;
+    const QString level = strLevel.trimmed();
+    if (level.compare(QLatin1String("debug"), Qt::CaseInsensitive) == 0)
+        return defaultMask | LOG_DEBUG;
+    if (!level.isEmpty()) {
+        // Said on Qt's warning output: the logger cannot log while it is made.
+        qWarning().noquote() << QStringLiteral("VARNOKS_LOG_LEVEL: unknown level \"%1\" ignored; "
+                                               "\"debug\" also writes debug lines.")
+                                    .arg(level.left(64));
+    }
+    return defaultMask;
 }
 
 bool RSLogger::IsBuildTreeFolder(const QString& strExeDir)

@@ -43,13 +43,18 @@ public:
     // Closes the file and marks the logger destroyed; runs at process exit.
     void Shutdown();
 
+    // Levels written for a VARNOKS_LOG_LEVEL value: everything but debug
+    // lines when it is empty, debug lines too for "debug".
+    static int LevelMaskFor(const QString& strLevel);
+
 private:
     RSLogger();
     ~RSLogger() override;
     // Writes one finished line; the caller holds the logger's lock.
     void WriteLine(const QString& strLine);
 
-    int m_nLevelMask = 0xFF;
+    // Chosen once, before the logger is published to other threads.
+    const int m_nLevelMask;
     QFile* m_pFile = nullptr;
 
     static std::atomic<RSLogger*> s_pInstance;

@@ -31,7 +31,6 @@ MainWindow::MainWindow(QWidget* parent)
                    QStringLiteral("）"));
     ui->tableWidget_HIDDevicesTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
 
-    m_nCPUTemperature = m_nCPUUsageRate = m_nGPUTemperature = m_nGPUUsageRate = m_nFanRpm = 0;
     m_nTemperatureUnit = CommonTools::GetSettingInt(COMMON::KEY_TEMPERATURE_UNIT);
 
     LoadAppStyleSheet();
@@ -147,28 +146,22 @@ void MainWindow::onTrayAvailabilityCheck()
 
 void MainWindow::onReadHardwareInfo(COMMON::HardwareInfo hardwareInfo)
 {
-    // The same whole numbers the report sender sends.
-    using COMMON::readingToInt;
-    m_nCPUTemperature = readingToInt(hardwareInfo.strCPUTemperature);
-    m_nCPUUsageRate = readingToInt(hardwareInfo.strCPUUsageRate);
-    m_nGPUTemperature = readingToInt(hardwareInfo.strGPUTemperature);
-    m_nGPUUsageRate = readingToInt(hardwareInfo.strGPUUsageRate);
-    m_nFanRpm = readingToInt(hardwareInfo.strFanRpm);
-
     if (!CommonTools::IsFahrenheit(m_nTemperatureUnit)) {
         ui->lineEdit_CPUTemperature->setText(hardwareInfo.strCPUTemperature + QStringLiteral("℃"));
         ui->lineEdit_GPUTemperature->setText(hardwareInfo.strGPUTemperature + QStringLiteral("℃"));
     } else {
         // A text that is no number ("--": no reading) is shown as it is, as
-        // in Celsius; converting its 0 would show a made-up 32℉.
-        const auto fahrenheit = [](const QString& text, int nCelsius) {
+        // in Celsius; converting its 0 would show a made-up 32℉. A number is
+        // converted from the same whole degrees the report sender sends.
+        const auto fahrenheit = [](const QString& text) {
             bool ok = false;
             text.toDouble(&ok);
-            return (ok ? QString::number(CommonTools::CelsiusToFahrenheit(nCelsius)) : text) +
+            return (ok ? QString::number(CommonTools::CelsiusToFahrenheit(COMMON::readingToInt(text)))
+                       : text) +
                    QStringLiteral("℉");
         };
-        ui->lineEdit_CPUTemperature->setText(fahrenheit(hardwareInfo.strCPUTemperature, m_nCPUTemperature));
-        ui->lineEdit_GPUTemperature->setText(fahrenheit(hardwareInfo.strGPUTemperature, m_nGPUTemperature));
+        ui->lineEdit_CPUTemperature->setText(fahrenheit(hardwareInfo.strCPUTemperature));
+        ui->lineEdit_GPUTemperature->setText(fahrenheit(hardwareInfo.strGPUTemperature));
     }
     ui->lineEdit_CPUUsageRate->setText(hardwareInfo.strCPUUsageRate + QStringLiteral("%"));
     ui->lineEdit_GPUUsageRate->setText(hardwareInfo.strGPUUsageRate + QStringLiteral("%"));
@@ -251,13 +244,6 @@ void MainWindow::closeEvent(QCloseEvent* event)
     } else {
         event->accept();
     }
-}
-
-bool MainWindow::nativeEvent(const QByteArray& eventType, void* message, long* result)
-{
-    // Device arrival and removal come from the platform's monitor through
-    // onDeviceChange; no native message carries them on this platform.
-    return QMainWindow::nativeEvent(eventType, message, result);
 }
 
 void MainWindow::onDeviceChange(const DeviceChangeEvent& event)

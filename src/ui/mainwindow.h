@@ -49,7 +49,6 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
-    bool nativeEvent(const QByteArray& eventType, void* message, long* result) override;
 
 private slots:
     void onTrayAvailabilityCheck();
@@ -69,11 +68,6 @@ private:
     // run log.
     QStringList m_loggedDevices;
     QSystemTrayIcon* m_pTrayIcon = nullptr;
-    int m_nCPUTemperature = 0;
-    int m_nCPUUsageRate = 0;
-    int m_nGPUTemperature = 0;
-    int m_nGPUUsageRate = 0;
-    int m_nFanRpm = 0;
     int m_nTemperatureUnit = 0;
     SendHIDDataThread* m_pSendHIDDataThread = nullptr;
     // The one HID backend, shared by the registry and the report sender.

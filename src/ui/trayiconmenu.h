@@ -21,11 +21,9 @@ public:
     void setDeviceList(const QStringList& deviceList);
 
 signals:
-    void sigOpenWindow();
     void sigSetting();
     void sigCheckUpdate();
     void sigAbout();
-    void sigHelp();
     void sigClose();
 
 private:

@@ -116,12 +116,17 @@ void QFtpDTP::releaseSocket()
         m_nFd = -1;
     }
     m_early.clear();
-    if (!m_pSocket)
-        return;
+    if (m_pSocket)
+        letSocketGo();
+}
+
+void QFtpDTP::letSocketGo()
+{
     QTcpSocket* socket = m_pSocket;
     m_pSocket = nullptr;
     socket->disconnect(this);
     socket->abort();
+    // Its signal may be under way.
     socket->deleteLater();
 }
 
@@ -209,10 +214,7 @@ bool QFtpDTP::takeOverForReading()
     // Whatever Qt read already comes first. Closing Qt's descriptor sends
     // nothing while our duplicate keeps the connection open.
     const QByteArray early = socket->readAll();
-    m_pSocket = nullptr;
-    socket->disconnect(this);
-    socket->abort();
-    socket->deleteLater();
+    letSocketGo();
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
     m_nFd = fd;
     m_pReadNotifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
@@ -303,11 +305,8 @@ void QFtpDTP::socketStateChanged()
         if (!self || !m_pSocket)
             return;
     }
-    QTcpSocket* socket = m_pSocket;
-    m_pSocket = nullptr;
+    letSocketGo();
     m_bConnected = false;
-    socket->disconnect(this);
-    socket->deleteLater();
     emit connectState(CsClosed);
 }
 

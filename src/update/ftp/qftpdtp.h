@@ -94,6 +94,9 @@ private:
     void descriptorClosed(const QString& error);
     void deliver(const QByteArray& bytes);
     void releaseSocket();
+    // Lets go of the socket object alone (not of a descriptor taken over):
+    // no more signals from it, and it goes when the event loop gets to it.
+    void letSocketGo();
     void dropConnection();
     void readAvailable();
     void handleListingBytes(const QByteArray& bytes, bool final);

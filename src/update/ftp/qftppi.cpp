@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QHostAddress>
 #include <QPointer>
+#include <QSignalBlocker>
 
 namespace varnoks {
 
@@ -31,16 +32,37 @@ QHostAddress plainAddress(const QHostAddress& address)
 
 } // namespace
 
-QFtpPI::QFtpPI(QObject* parent) : QObject(parent), m_pDTP(new QFtpDTP(this, this))
+// Marks a call that comes from one of the control socket's signals. The
+// socket goes on working after its signal returns, so a receiver that
+// deletes the client from inside such a call must not take the socket with
+// it (see the destructor).
+class QFtpPI::SocketCall
 {
-    m_socket.setObjectName(QStringLiteral("QFtpPI_socket"));
+public:
+    explicit SocketCall(QFtpPI* pi) : m_pi(pi) { ++pi->m_nSocketCalls; }
+    ~SocketCall()
+    {
+        if (m_pi)
+            --m_pi->m_nSocketCalls;
+    }
+    SocketCall(const SocketCall&) = delete;
+    SocketCall& operator=(const SocketCall&) = delete;
+
+private:
+    QPointer<QFtpPI> m_pi;
+};
+
+QFtpPI::QFtpPI(QObject* parent)
+    : QObject(parent), m_pSocket(new QTcpSocket(this)), m_pDTP(new QFtpDTP(this, this))
+{
+    m_pSocket->setObjectName(QStringLiteral("QFtpPI_socket"));
     // While a transfer reply waits for the data connection to close, unread
     // control bytes stay in the kernel instead of piling up here.
-    m_socket.setReadBufferSize(256 * 1024);
+    m_pSocket->setReadBufferSize(256 * 1024);
     m_timer.setSingleShot(true);
-    connect(&m_socket, &QTcpSocket::stateChanged, this, &QFtpPI::socketStateChanged);
-    connect(&m_socket, &QTcpSocket::errorOccurred, this, &QFtpPI::socketError);
-    connect(&m_socket, &QTcpSocket::readyRead, this, &QFtpPI::readyRead);
+    connect(m_pSocket, &QTcpSocket::stateChanged, this, &QFtpPI::socketStateChanged);
+    connect(m_pSocket, &QTcpSocket::errorOccurred, this, &QFtpPI::socketError);
+    connect(m_pSocket, &QTcpSocket::readyRead, this, &QFtpPI::readyRead);
     connect(m_pDTP, &QFtpDTP::connectState, this, &QFtpPI::dtpConnectState);
     connect(m_pDTP, &QFtpDTP::activity, this, &QFtpPI::noteActivity);
     connect(&m_timer, &QTimer::timeout, this, &QFtpPI::timedOut);
@@ -49,9 +71,15 @@ QFtpPI::QFtpPI(QObject* parent) : QObject(parent), m_pDTP(new QFtpDTP(this, this
 QFtpPI::~QFtpPI()
 {
     // No reports from a dying interpreter.
-    m_socket.disconnect(this);
+    m_pSocket->disconnect(this);
     m_pDTP->disconnect(this);
-    m_socket.abort();
+    m_pSocket->abort();
+    if (m_nSocketCalls > 0) {
+        // Deleted from inside one of the socket's signals, which still uses
+        // the socket when it returns.
+        m_pSocket->setParent(nullptr);
+        m_pSocket->deleteLater();
+    }
 }
 
 void QFtpPI::log(int level, const QString& message, const char* function) const
@@ -61,7 +89,19 @@ void QFtpPI::log(int level, const QString& message, const char* function) const
 
 bool QFtpPI::isConnected() const
 {
-    return m_socket.state() == QAbstractSocket::ConnectedState;
+    return m_pSocket->state() == QAbstractSocket::ConnectedState;
+}
+
+bool QFtpPI::isRunning(const char* command) const
+{
+    return m_strCurrentCmd.startsWith(QLatin1String(command));
+}
+
+QString QFtpPI::takeDataError()
+{
+    const QString text = m_pDTP->errorMessage();
+    m_pDTP->clearError();
+    return text;
 }
 
 bool QFtpPI::isBusy() const
@@ -86,10 +126,10 @@ void QFtpPI::noteActivity()
 
 void QFtpPI::connectToHost(const QString& host, quint16 port)
 {
-    if (m_socket.state() != QAbstractSocket::UnconnectedState) {
+    if (m_pSocket->state() != QAbstractSocket::UnconnectedState) {
         m_bCommandActive = false;
         m_bConnecting = false;
-        m_socket.abort();
+        m_pSocket->abort();
     }
     m_pDTP->abortConnection();
     m_pDTP->clearTransfer();
@@ -107,7 +147,7 @@ void QFtpPI::connectToHost(const QString& host, quint16 port)
     m_bConnecting = true;
     ++m_nSerial;
     noteActivity();
-    m_socket.connectToHost(host, port);
+    m_pSocket->connectToHost(host, port);
 }
 
 bool QFtpPI::sendCommands(const QStringList& lines)
@@ -146,11 +186,8 @@ void QFtpPI::abort()
     if (m_bConnecting) {
         // Still looking up, connecting or waiting for the greeting: give the
         // attempt up.
-        m_bConnecting = false;
-        m_socket.abort();
-        emitConnectState(QFtp::Unconnected);
-        m_bConnecting = true;
-        reportLater(QStringLiteral("Connection closed"));
+        if (dropConnections())
+            reportLater(QStringLiteral("Connection closed"));
         return;
     }
     if (!m_bCommandActive || !isConnected())
@@ -181,7 +218,7 @@ void QFtpPI::abort()
         m_abortState = AbortStarted;
         writeLine(QStringLiteral("ABOR\r\n"));
     }
-    if (m_strCurrentCmd.startsWith(QLatin1String("STOR "))) {
+    if (isRunning("STOR ")) {
         m_pDTP->abortConnection();
         m_pDTP->clearTransfer();
     }
@@ -189,14 +226,14 @@ void QFtpPI::abort()
 
 void QFtpPI::closeConnection()
 {
-    if (m_socket.state() == QAbstractSocket::UnconnectedState)
+    if (m_pSocket->state() == QAbstractSocket::UnconnectedState)
         return;
-    m_socket.disconnectFromHost();
+    m_pSocket->disconnectFromHost();
     // A peer that takes no more bytes would keep a graceful close pending.
-    if (m_socket.state() != QAbstractSocket::UnconnectedState && m_nTimeout > 0) {
+    if (m_pSocket->state() != QAbstractSocket::UnconnectedState && m_nTimeout > 0) {
         QTimer::singleShot(m_nTimeout, this, [this] {
-            if (m_socket.state() == QAbstractSocket::ClosingState)
-                m_socket.abort();
+            if (m_pSocket->state() == QAbstractSocket::ClosingState)
+                m_pSocket->abort();
         });
     }
 }
@@ -209,8 +246,24 @@ void QFtpPI::emitConnectState(int state)
     emit connectState(state);
 }
 
+bool QFtpPI::dropConnections()
+{
+    QPointer<QFtpPI> self(this);
+    m_bWasConnected = false;
+    m_pDTP->abortConnection();
+    {
+        // The socket's own report of the close would end the command as a
+        // lost connection; the caller says why it ends instead.
+        const QSignalBlocker quiet(m_pSocket);
+        m_pSocket->abort();
+    }
+    emitConnectState(QFtp::Unconnected);
+    return !self.isNull();
+}
+
 void QFtpPI::socketStateChanged(QAbstractSocket::SocketState state)
 {
+    const SocketCall call(this);
     switch (state) {
     case QAbstractSocket::HostLookupState:
         emitConnectState(QFtp::HostLookup);
@@ -235,7 +288,7 @@ void QFtpPI::socketStateChanged(QAbstractSocket::SocketState state)
             return;
         if (!wasConnected)
             break; // a failed attempt is reported by socketError()
-        if (m_bCommandActive && m_strCurrentCmd.startsWith(QLatin1String("QUIT"))) {
+        if (m_bCommandActive && isRunning("QUIT")) {
             // The server ended the session as asked, with or without a reply.
             m_bCommandActive = false;
             m_lines.clear();
@@ -255,6 +308,7 @@ void QFtpPI::socketStateChanged(QAbstractSocket::SocketState state)
 
 void QFtpPI::socketError(QAbstractSocket::SocketError socketError)
 {
+    const SocketCall call(this);
     QString text;
     int code = QFtp::ConnectionRefused;
     switch (socketError) {
@@ -276,22 +330,12 @@ void QFtpPI::socketError(QAbstractSocket::SocketError socketError)
         if (!isBusy())
             return;
         code = QFtp::UnknownError;
-        text = m_socket.errorString();
+        text = m_pSocket->errorString();
         break;
     }
-    log(LOG_WARNING, QStringLiteral("control connection to %1: %2").arg(m_strHost, m_socket.errorString()),
+    log(LOG_WARNING, QStringLiteral("control connection to %1: %2").arg(m_strHost, m_pSocket->errorString()),
         "QFtpPI::socketError");
-    if (m_socket.state() != QAbstractSocket::UnconnectedState) {
-        const bool connecting = m_bConnecting;
-        const bool active = m_bCommandActive;
-        m_bConnecting = false;
-        m_bCommandActive = false;
-        m_socket.abort();
-        m_bConnecting = connecting;
-        m_bCommandActive = active;
-    }
-    emitConnectState(QFtp::Unconnected);
-    if (isBusy())
+    if (dropConnections())
         failCommand(code, text);
 }
 
@@ -321,21 +365,13 @@ void QFtpPI::timedOut()
             .arg(m_nTimeout)
             .arg(m_strCurrentCmd.trimmed().section(QLatin1Char(' '), 0, 0)),
         "QFtpPI::timedOut");
-    const bool connecting = m_bConnecting;
-    const bool active = m_bCommandActive;
-    // Drop both connections quietly, then report the time-out.
-    m_bConnecting = false;
-    m_bCommandActive = false;
-    m_pDTP->abortConnection();
-    m_socket.abort();
-    emitConnectState(QFtp::Unconnected);
-    m_bConnecting = connecting;
-    m_bCommandActive = active;
-    failCommand(QFtp::ConnectionRefused, ftpTr("Connection timed out to host %1").arg(m_strHost));
+    if (dropConnections())
+        failCommand(QFtp::ConnectionRefused, ftpTr("Connection timed out to host %1").arg(m_strHost));
 }
 
 void QFtpPI::readyRead()
 {
+    const SocketCall call(this);
     noteActivity();
     processIncoming();
 }
@@ -359,176 +395,188 @@ void QFtpPI::processIncoming()
             // The reply stream is lost; so is the connection.
             const QString text = m_reader.errorString();
             log(LOG_ERROR, QStringLiteral("%1 from %2").arg(text, m_strHost), "QFtpPI::processIncoming");
-            const bool connecting = m_bConnecting;
-            const bool active = m_bCommandActive;
-            m_bConnecting = false;
-            m_bCommandActive = false;
-            m_pDTP->abortConnection();
-            m_socket.abort();
-            emitConnectState(QFtp::Unconnected);
-            if (!self)
-                return;
-            m_bConnecting = connecting;
-            m_bCommandActive = active;
-            failCommand(QFtp::UnknownError, text);
+            if (dropConnections())
+                failCommand(QFtp::UnknownError, text);
             return;
         }
-        if (m_socket.bytesAvailable() <= 0)
+        if (m_pSocket->bytesAvailable() <= 0)
             return;
-        m_reader.append(m_socket.read(kReadChunk));
+        m_reader.append(m_pSocket->read(kReadChunk));
     }
 }
 
 void QFtpPI::handleReply(int code, const QString& text)
 {
-    const int first = code / 100;
-
-    // 1. A transfer reply is acted on only after every byte of the data
-    //    connection has been taken, so the listing is complete before the
-    //    command is reported finished.
-    if ((code == 226 || (code == 250 && m_strCurrentCmd.startsWith(QLatin1String("RETR")))) &&
-        !m_pDTP->isUnconnected()) {
-        m_bWaitForDtpToClose = true;
-        m_nKeptCode = code;
-        m_strKeptText = text;
+    // 1. Transfer replies: the final one waits for the data, and a download
+    //    answered otherwise fails.
+    if (holdTransferReply(code, text) || refuseDownloadReply(code, text))
         return;
-    }
-
-    // A download is whole only when its data connection ended normally and
-    // the server's final word is 226 or 250. A RETR answered with anything
-    // else of the 1yz/2yz kind (a "200 OK" while the data still flows, say)
-    // is not a transfer we can vouch for.
-    if (m_strCurrentCmd.startsWith(QLatin1String("RETR")) && m_state == Waiting &&
-        m_abortState == AbortNone &&
-        ((first == 1 && code != 125 && code != 150) || (first == 2 && code != 226 && code != 250))) {
-        log(LOG_WARNING, QStringLiteral("%1 answered RETR with %2 %3").arg(m_strHost).arg(code).arg(text),
-            "QFtpPI::handleReply");
-        m_pDTP->abortConnection();
-        failCommand(QFtp::UnknownError,
-                    QStringLiteral("Unexpected reply to RETR: %1 %2").arg(code).arg(text));
-        return;
-    }
 
     // 2. The replies to an aborted transfer and to ABOR itself.
-    if (m_abortState == AbortStarted) {
-        m_abortState = WaitForAbortToFinish;
-    } else if (m_abortState == WaitForAbortToFinish) {
-        m_abortState = AbortNone;
+    if (swallowAbortReply())
         return;
-    }
 
     m_strLastReply = text;
-    QPointer<QFtpPI> self(this);
 
     // 3. State.
-    switch (m_state) {
-    case Begin:
-        if (first == 1)
-            return;
-        if (first == 2) {
-            m_state = Idle;
-            m_bConnecting = false;
-            m_timer.stop();
-            emit rawFtpReply(code, text);
-            if (!self)
-                return;
-            emit finished(ftpTr("Connected to host %1").arg(m_strHost));
-            return;
-        }
-        if (m_bConnecting) {
-            // A greeting that refuses service (421 and the like): the server
-            // is about to hang up, so do not wait for it.
-            m_bConnecting = false;
-            m_socket.abort();
-            emitConnectState(QFtp::Unconnected);
-            if (!self)
-                return;
-            m_bConnecting = true;
-            failCommand(QFtp::UnknownError, text);
-        }
+    if (!advanceState(code, text))
         return;
-    case Waiting:
-        if (first > 5 || code == 202) {
-            m_state = Failure;
-        } else {
-            switch (first) {
-            case 1:
-                m_state = Waiting;
-                break;
-            case 2:
-                m_state = Success;
-                break;
-            case 3:
-                m_state = Idle;
-                break;
-            default:
-                m_state = Failure;
-                break;
-            }
-        }
-        break;
-    default:
-        // A reply nobody asked for.
-        emit rawFtpReply(code, text);
-        return;
-    }
 
     // 4. The raw reply.
+    QPointer<QFtpPI> self(this);
     emit rawFtpReply(code, text);
     if (!self)
         return;
 
     // 5. Replies that carry something.
-    if (!handleSpecialReply(code, text))
-        return;
-    if (!self)
+    if (!handleSpecialReply(code, text) || !self)
         return;
 
     // 6. What the new state means.
-    switch (m_state) {
-    case Success:
-    case Idle:
-        m_state = Idle;
-        if (m_pDTP->hasError()) {
-            const QString dataError = m_pDTP->errorMessage();
-            m_pDTP->clearError();
-            emit error(QFtp::UnknownError, dataError);
-            if (!self)
-                return;
-        }
-        startNextCommand();
-        break;
-    case Failure:
-        m_state = Idle;
-        if (m_strCurrentCmd.startsWith(QLatin1String("EPSV"))) {
-            m_bExtended = false;
-            m_lines.prepend(QStringLiteral("PASV\r\n"));
-        } else if (m_strCurrentCmd.startsWith(QLatin1String("EPRT"))) {
-            m_bExtended = false;
-            m_lines.prepend(QStringLiteral("PORT\r\n"));
-        } else {
-            // A broken data connection says more than the server's 4yz.
-            QString reason = text;
-            if (m_pDTP->hasError()) {
-                reason = m_pDTP->errorMessage();
-                m_pDTP->clearError();
-            }
-            emit error(QFtp::UnknownError, reason);
-            if (!self)
-                return;
-        }
-        // A command started from the error report is already under way.
-        if (m_state == Idle)
-            startNextCommand();
-        break;
-    default:
-        break;
+    if (m_state == Success || m_state == Idle)
+        stepSucceeded();
+    else if (m_state == Failure)
+        stepFailed(text);
+}
+
+bool QFtpPI::holdTransferReply(int code, const QString& text)
+{
+    // A transfer reply is acted on only after every byte of the data
+    // connection has been taken, so a listing or a file is complete before
+    // the command is reported finished. 250 ends a download as 226 does.
+    const bool transferDone = code == 226 || (code == 250 && isRunning("RETR"));
+    if (!transferDone || m_pDTP->isUnconnected())
+        return false;
+    m_bWaitForDtpToClose = true;
+    m_nKeptCode = code;
+    m_strKeptText = text;
+    return true;
+}
+
+bool QFtpPI::refuseDownloadReply(int code, const QString& text)
+{
+    // A download is whole only when its data connection ended normally and
+    // the server's final word is 226 or 250. A RETR answered with anything
+    // else of the 1yz/2yz kind (a "200 OK" while the data still flows, say)
+    // is not a transfer we can vouch for.
+    if (!isRunning("RETR") || m_state != Waiting || m_abortState != AbortNone)
+        return false;
+    const int first = code / 100;
+    const bool strange =
+        (first == 1 && code != 125 && code != 150) || (first == 2 && code != 226 && code != 250);
+    if (!strange)
+        return false;
+    log(LOG_WARNING, QStringLiteral("%1 answered RETR with %2 %3").arg(m_strHost).arg(code).arg(text),
+        "QFtpPI::refuseDownloadReply");
+    m_pDTP->abortConnection();
+    failCommand(QFtp::UnknownError, QStringLiteral("Unexpected reply to RETR: %1 %2").arg(code).arg(text));
+    return true;
+}
+
+bool QFtpPI::swallowAbortReply()
+{
+    // The reply that ends the aborted transfer counts as the command's; the
+    // one to ABOR after it is nobody's.
+    if (m_abortState == AbortStarted) {
+        m_abortState = WaitForAbortToFinish;
+    } else if (m_abortState == WaitForAbortToFinish) {
+        m_abortState = AbortNone;
+        return true;
     }
+    return false;
+}
+
+bool QFtpPI::advanceState(int code, const QString& text)
+{
+    switch (m_state) {
+    case Begin:
+        handleGreeting(code, text);
+        return false;
+    case Waiting:
+        m_state = stateAfter(code);
+        return true;
+    default:
+        // A reply nobody asked for.
+        emit rawFtpReply(code, text);
+        return false;
+    }
+}
+
+QFtpPI::State QFtpPI::stateAfter(int code)
+{
+    if (code / 100 > 5 || code == 202)
+        return Failure;
+    switch (code / 100) {
+    case 1:
+        return Waiting;
+    case 2:
+        return Success;
+    case 3:
+        return Idle;
+    default:
+        return Failure;
+    }
+}
+
+void QFtpPI::handleGreeting(int code, const QString& text)
+{
+    const int first = code / 100;
+    if (first == 1)
+        return;
+    if (first == 2) {
+        m_state = Idle;
+        m_bConnecting = false;
+        m_timer.stop();
+        QPointer<QFtpPI> self(this);
+        emit rawFtpReply(code, text);
+        if (self)
+            emit finished(ftpTr("Connected to host %1").arg(m_strHost));
+        return;
+    }
+    // A greeting that refuses service (421 and the like): the server is
+    // about to hang up, so do not wait for it.
+    if (m_bConnecting && dropConnections())
+        failCommand(QFtp::UnknownError, text);
+}
+
+void QFtpPI::stepSucceeded()
+{
+    m_state = Idle;
+    if (m_pDTP->hasError()) {
+        // The server is content, but the data connection broke.
+        QPointer<QFtpPI> self(this);
+        emit error(QFtp::UnknownError, takeDataError());
+        if (!self)
+            return;
+    }
+    startNextCommand();
+}
+
+void QFtpPI::stepFailed(const QString& text)
+{
+    m_state = Idle;
+    if (isRunning("EPSV")) {
+        m_bExtended = false;
+        m_lines.prepend(QStringLiteral("PASV\r\n"));
+    } else if (isRunning("EPRT")) {
+        m_bExtended = false;
+        m_lines.prepend(QStringLiteral("PORT\r\n"));
+    } else {
+        // A broken data connection says more than the server's 4yz.
+        const QString reason = m_pDTP->hasError() ? takeDataError() : text;
+        QPointer<QFtpPI> self(this);
+        emit error(QFtp::UnknownError, reason);
+        if (!self)
+            return;
+    }
+    // A command started from the error report is already under way.
+    if (m_state == Idle)
+        startNextCommand();
 }
 
 bool QFtpPI::handleSpecialReply(int code, const QString& text)
 {
-    if (code == 227 && m_strCurrentCmd.startsWith(QLatin1String("PASV"))) {
+    if (code == 227 && isRunning("PASV")) {
         quint32 ipv4 = 0;
         quint16 port = 0;
         if (!FtpPassiveReply::parsePasv(text, &ipv4, &port)) {
@@ -536,7 +584,7 @@ bool QFtpPI::handleSpecialReply(int code, const QString& text)
             return false;
         }
         const QHostAddress named(ipv4);
-        QHostAddress host = plainAddress(m_socket.peerAddress());
+        QHostAddress host = plainAddress(m_pSocket->peerAddress());
         if (named != host) {
             // Never connect where the server points us but to the server
             // itself: a data connection elsewhere is a bounce attack or a
@@ -550,7 +598,7 @@ bool QFtpPI::handleSpecialReply(int code, const QString& text)
         m_pDTP->connectToHost(host, port);
         return true;
     }
-    if (code == 229 && m_strCurrentCmd.startsWith(QLatin1String("EPSV"))) {
+    if (code == 229 && isRunning("EPSV")) {
         quint16 port = 0;
         if (!FtpPassiveReply::parseEpsv(text, &port)) {
             failCommand(QFtp::UnknownError,
@@ -558,25 +606,24 @@ bool QFtpPI::handleSpecialReply(int code, const QString& text)
             return false;
         }
         m_bWaitForDtpToConnect = true;
-        m_pDTP->connectToHost(m_socket.peerAddress(), port);
+        m_pDTP->connectToHost(m_pSocket->peerAddress(), port);
         return true;
     }
     if (code == 230) {
-        if (m_strCurrentCmd.startsWith(QLatin1String("USER ")) && !m_lines.isEmpty() &&
-            m_lines.first().startsWith(QLatin1String("PASS "))) {
+        if (isRunning("USER ") && !m_lines.isEmpty() && m_lines.first().startsWith(QLatin1String("PASS "))) {
             m_lines.removeFirst();
         }
         emitConnectState(QFtp::LoggedIn);
         return true;
     }
-    if (code == 213 && m_strCurrentCmd.startsWith(QLatin1String("SIZE "))) {
+    if (code == 213 && isRunning("SIZE ")) {
         bool ok = false;
         const qint64 size = text.simplified().toLongLong(&ok);
         if (ok && size >= 0)
             m_pDTP->setBytesTotal(size);
         return true;
     }
-    if (code / 100 == 1 && m_strCurrentCmd.startsWith(QLatin1String("STOR "))) {
+    if (code / 100 == 1 && isRunning("STOR ")) {
         m_pDTP->startUpload();
         return true;
     }
@@ -585,7 +632,7 @@ bool QFtpPI::handleSpecialReply(int code, const QString& text)
 
 bool QFtpPI::controlIsIPv6() const
 {
-    return plainAddress(m_socket.localAddress()).protocol() == QAbstractSocket::IPv6Protocol;
+    return plainAddress(m_pSocket->localAddress()).protocol() == QAbstractSocket::IPv6Protocol;
 }
 
 void QFtpPI::startNextCommand()
@@ -605,7 +652,7 @@ void QFtpPI::startNextCommand()
     QString line = m_lines.first();
     const bool ipv6 = controlIsIPv6();
     if (line.startsWith(QLatin1String("PORT"))) {
-        const QHostAddress local = plainAddress(m_socket.localAddress());
+        const QHostAddress local = plainAddress(m_pSocket->localAddress());
         if (ipv6 && !m_bExtended) {
             failCommand(
                 QFtp::UnknownError,
@@ -642,7 +689,7 @@ void QFtpPI::startNextCommand()
 
 void QFtpPI::writeLine(const QString& line)
 {
-    m_socket.write(line.toUtf8());
+    m_pSocket->write(line.toUtf8());
     noteActivity();
 }
 

@@ -68,20 +68,42 @@ private:
         WaitForAbortToFinish
     };
 
+    class SocketCall;
+
     void processIncoming();
+    // Acts on one complete reply, in the steps below.
     void handleReply(int code, const QString& text);
+    bool holdTransferReply(int code, const QString& text);
+    bool refuseDownloadReply(int code, const QString& text);
+    bool swallowAbortReply();
+    bool advanceState(int code, const QString& text);
+    void handleGreeting(int code, const QString& text);
     bool handleSpecialReply(int code, const QString& text);
+    void stepSucceeded();
+    void stepFailed(const QString& text);
+    static State stateAfter(int code);
+
     void startNextCommand();
     void emitConnectState(int state);
+    // Drops the control and the data connection without the report a lost
+    // connection brings otherwise, and tells the state change. False when a
+    // receiver of that deleted this object: the caller must return at once.
+    bool dropConnections();
     // Ends the running command (or connection attempt) with an error that
     // leaves no way to go on.
     void failCommand(int code, const QString& text);
     bool isBusy() const;
+    // Whether the line under way starts with this command word.
+    bool isRunning(const char* command) const;
+    QString takeDataError();
     bool controlIsIPv6() const;
     void writeLine(const QString& line);
     void log(int level, const QString& message, const char* function) const;
 
-    QTcpSocket m_socket;
+    // A child, but left to the event loop when this object is deleted from
+    // inside one of its signals (see SocketCall).
+    QTcpSocket* m_pSocket;
+    int m_nSocketCalls = 0;
     QFtpDTP* m_pDTP;
     FtpReplyReader m_reader;
     QTimer m_timer;

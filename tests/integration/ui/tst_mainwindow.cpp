@@ -160,6 +160,9 @@ void TestMainWindow::readingsPanelShowsUnitsAndTranslations_data()
                                                   << "40℃"
                                                   << "50℃"
                                                   << "1200轉/分";
+    // Product decision: both Chinese catalogues give the fan unit in their
+    // own script, so Simplified Chinese shows 转/分 (as Traditional shows
+    // 轉/分) and never the English RPM.
     QTest::newRow("simplified chinese fan unit") << "0" << false << ":/zh_CN.qm"
                                                  << "40"
                                                  << "50"

@@ -45,6 +45,11 @@ bool runChildLogger(const QString& logDir, const QString& message, const QString
     env.insert("VARNOKS_LOG_DIR", logDir);
     env.insert("VARNOKS_LOGGER_CHILD", message);
     env.insert("VARNOKS_LOGGER_CHILD_MODE", mode);
+    // The modes named after a log level run the child at that level.
+    if (mode == QLatin1String("debug") || mode == QLatin1String("verbose"))
+        env.insert("VARNOKS_LOG_LEVEL", mode);
+    else
+        env.remove("VARNOKS_LOG_LEVEL");
     child.setProcessEnvironment(env);
     child.setProcessChannelMode(QProcess::MergedChannels);
     if (mode == QLatin1String("readonly") && ::getuid() == 0) {
@@ -254,6 +259,9 @@ void TestRSLogger::todaysFileOnlyWhenRegularOrNew_data()
     QTest::newRow("unwritable file") << "readonly" << QStringLiteral("readonly") << false;
     QTest::newRow("every write fails") << "file" << QStringLiteral("fsize") << false;
     QTest::newRow("log after the logger is gone") << "file" << QStringLiteral("afterexit") << true;
+    // The child also writes a debug line, which only the debug level keeps.
+    QTest::newRow("debug level") << "file" << QStringLiteral("debug") << true;
+    QTest::newRow("unknown level") << "file" << QStringLiteral("verbose") << true;
 }
 
 void TestRSLogger::todaysFileOnlyWhenRegularOrNew()
@@ -286,6 +294,10 @@ void TestRSLogger::todaysFileOnlyWhenRegularOrNew()
     QVERIFY2(output.contains("Child::Run(): child line"), output.constData());
     // Failures to write are not reported line by line.
     QVERIFY2(!output.contains("QIODevice") && !output.contains("QFileDevice"), output.constData());
+    const bool debugLevel = mode == QLatin1String("debug");
+    QCOMPARE(output.contains("Child::Run(): debug line"), debugLevel);
+    if (mode == QLatin1String("verbose"))
+        QVERIFY2(output.contains("VARNOKS_LOG_LEVEL: unknown level \"verbose\" ignored"), output.constData());
 
     const QFileInfo info(path);
     if (info.isFile() && !info.isSymLink()) {
@@ -294,6 +306,9 @@ void TestRSLogger::todaysFileOnlyWhenRegularOrNew()
         const QByteArray content = file.readAll();
         QCOMPARE(content.startsWith("earlier\n"), true);
         QCOMPARE(content.contains("child line"), written);
+        QCOMPARE(content.contains("] [Debug   ] Child::Run(): debug line\n"), written && debugLevel);
+        // Levels outside every mask stay out at the debug level too.
+        QVERIFY(!content.contains("never written"));
         // Nothing is written once the logger has shut down at exit.
         QVERIFY(!content.contains("after exit"));
     } else {
@@ -397,7 +412,7 @@ int main(int argc, char** argv)
         }
         logger->WriteLog(LOG_INFO, QString::fromUtf8(childMessage), "Child::Run");
         logger->WriteLog(3, QStringLiteral("two bits"), "Child::Run");
-        logger->WriteLog(LOG_DEBUG, QStringLiteral("never written"), "Child::Run");
+        logger->WriteLog(LOG_DEBUG, QStringLiteral("debug line"), "Child::Run");
         logger->WriteLog(512, QStringLiteral("never written"), "Child::Run");
         logger->WriteLog(LOG_ERROR, QStringLiteral("no function"), nullptr);
         logger->WriteLog(LOG_WARNING, QStringLiteral("100% %1 %2 stays"), "Child::Run");

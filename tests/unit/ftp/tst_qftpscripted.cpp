@@ -95,6 +95,8 @@ private slots:
     void endOfListingSurvivesWhatHappensOnTheWay();
     void discardSequenceIsSafeInEveryPhase_data();
     void discardSequenceIsSafeInEveryPhase();
+    void receiverMayDeleteTheClientWhenTheConnectionEnds_data();
+    void receiverMayDeleteTheClientWhenTheConnectionEnds();
 
 private:
     TestEnv* m_env = nullptr;
@@ -750,6 +752,13 @@ void TestQFtpScripted::getReportsSuccessOnlyForAWholeFile_data()
     QTest::newRow("whole without SIZE") << QByteArray("whole") << false << true << QString();
     QTest::newRow("whole, final reply 250") << QByteArray("whole-250") << true << true << QString();
     QTest::newRow("226 before the data ends") << QByteArray("226-first") << true << true << QString();
+    // 250 is the other final reply to RETR; it waits for the data as 226 does.
+    QTest::newRow("250 while the data flows, with SIZE")
+        << QByteArray("early-250") << true << true << QString();
+    QTest::newRow("250 while the data flows, without SIZE")
+        << QByteArray("early-250") << false << true << QString();
+    QTest::newRow("250 before any data, without SIZE")
+        << QByteArray("250-first") << false << true << QString();
     QTest::newRow("early 2xx while data flows")
         << QByteArray("early-200") << false << false << "Unexpected reply to RETR: 200 OK";
     QTest::newRow("other 1xx while data flows")
@@ -788,12 +797,14 @@ void TestQFtpScripted::getReportsSuccessOnlyForAWholeFile()
             server.sendData(script == "short-226" ? half : content, true);
             server.sendWhenDataCloses(script == "whole-250" ? "250 Transfer complete\r\n"
                                                             : "226 Transfer complete\r\n");
-        } else if (script == "226-first") {
-            server.send("226 Transfer complete\r\n");
+        } else if (script.endsWith("-first")) {
+            server.send(script.left(3) + " Transfer complete\r\n");
             QTimer::singleShot(200, &server, [&server, content] { server.sendData(content, true); });
         } else if (script.startsWith("early-")) {
             server.sendData(half, false);
-            server.send(script == "early-200" ? "200 OK\r\n" : "110 MARK 5 = 5\r\n");
+            server.send(script == "early-200"   ? "200 OK\r\n"
+                        : script == "early-250" ? "250 Transfer complete\r\n"
+                                                : "110 MARK 5 = 5\r\n");
             QTimer::singleShot(200, &server, [&server, half] { server.sendData(half, true); });
         } else if (script.startsWith("reset-")) {
             server.sendData(half, false);
@@ -947,6 +958,65 @@ void TestQFtpScripted::discardSequenceIsSafeInEveryPhase()
         if (e.startsWith(QLatin1String("started")))
             QCOMPARE(e, QStringLiteral("started %1").arg(kept));
     }
+}
+
+void TestQFtpScripted::receiverMayDeleteTheClientWhenTheConnectionEnds_data()
+{
+    // How the control connection ends; a receiver of the state change to
+    // Unconnected deletes the client right there.
+    QTest::addColumn<QByteArray>("way");
+    QTest::newRow("no answer within the time-out") << QByteArray("timeout");
+    QTest::newRow("greeting refuses service") << QByteArray("refused-greeting");
+    QTest::newRow("greeting line too long") << QByteArray("overlong-greeting");
+    QTest::newRow("abort while waiting for the greeting") << QByteArray("abort");
+    QTest::newRow("server hangs up") << QByteArray("hang-up");
+    QTest::newRow("nobody listens") << QByteArray("refused");
+}
+
+void TestQFtpScripted::receiverMayDeleteTheClientWhenTheConnectionEnds()
+{
+    QFETCH(QByteArray, way);
+    ScriptedFtpServer server;
+    if (way == "refused-greeting")
+        server.setGreeting("421 Too many users\r\n");
+    else if (way == "overlong-greeting")
+        server.setGreeting("220 " + QByteArray(70000, 'g') + "\r\n");
+    else if (way == "abort")
+        server.setGreeting(QByteArray());
+    server.setHandler([&](const QByteArray& line) {
+        if (!line.startsWith("PASS "))
+            return false;
+        if (way == "hang-up")
+            server.closeControl();
+        return way == "timeout" || way == "hang-up";
+    });
+    quint16 port = server.port();
+    if (way == "refused") {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        port = probe.serverPort();
+        probe.close();
+    }
+
+    QPointer<QFtp> ftp = new QFtp;
+    ftp->setTransferTimeout(300);
+    FtpRecorder rec(ftp);
+    connect(ftp, &QFtp::stateChanged, this, [&ftp](int state) {
+        if (state == QFtp::Unconnected)
+            delete ftp;
+    });
+    ftp->connectToHost(server.host(), port);
+    ftp->login(QStringLiteral("u"), QStringLiteral("p"));
+    ftp->list();
+    if (way == "abort") {
+        QTRY_VERIFY(rec.events().contains(QStringLiteral("state %1").arg(QFtp::Connected)));
+        QVERIFY(ftp);
+        ftp->abort();
+        QVERIFY(ftp.isNull());
+    }
+    QTRY_VERIFY(ftp.isNull());
+    QTest::qWait(400); // past the time-out: nothing may touch the deleted client
+    QCOMPARE(rec.events().last(), QStringLiteral("state %1").arg(QFtp::Unconnected));
 }
 
 void TestQFtpScripted::abortWhileConnectingReportsFromEventLoop()

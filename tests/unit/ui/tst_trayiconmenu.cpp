@@ -39,8 +39,7 @@ bool showsImage(const QIcon& icon, const QString& path)
     return !expected.isNull() && shown == expected;
 }
 
-const char* const kSignals[] = {"sigOpenWindow", "sigSetting", "sigCheckUpdate",
-                                "sigAbout",      "sigHelp",    "sigClose"};
+const char* const kSignals[] = {"sigSetting", "sigCheckUpdate", "sigAbout", "sigClose"};
 
 } // namespace
 
