@@ -276,15 +276,18 @@ void TestCSettingDlg::loadingShowsStoredValuesAndStoresNormalisedOnes_data()
     QTest::addColumn<QString>("control");
     QTest::addColumn<int>("shown");
     QTest::addColumn<QString>("storedAfter");
-    // Check boxes are ticked for any non-zero value; the stored text stays.
+    // Check boxes are ticked for any non-zero value, which is stored again
+    // as the box's own state, 2.
     QTest::newRow("fan rpm 1") << COMMON::KEY_DISPLAY_FAN_RPM << "1"
-                               << "checkBox_displayFanSpeed" << 2 << "1";
+                               << "checkBox_displayFanSpeed" << 2 << "2";
+    QTest::newRow("fan rpm 2 stays") << COMMON::KEY_DISPLAY_FAN_RPM << "2"
+                                     << "checkBox_displayFanSpeed" << 2 << "2";
     QTest::newRow("cpu temperature -3") << COMMON::KEY_DISPLAY_CPU_TEMP << "-3"
-                                        << "checkBox_displayCPUTemp" << 2 << "-3";
+                                        << "checkBox_displayCPUTemp" << 2 << "2";
     QTest::newRow("gpu temperature 0") << COMMON::KEY_DISPLAY_GPU_TEMP << "0"
                                        << "checkBox_displayGPUTemp" << 0 << "0";
     QTest::newRow("gpu temperature text") << COMMON::KEY_DISPLAY_GPU_TEMP << "yes"
-                                          << "checkBox_displayGPUTemp" << 2 << "yes";
+                                          << "checkBox_displayGPUTemp" << 2 << "2";
     // Values the dialog could not have stored show the default.
     QTest::newRow("interval 7") << COMMON::KEY_CHANGE_INTERVAL << "7"
                                 << "spinBox_changeInterval" << 7 << "7";
