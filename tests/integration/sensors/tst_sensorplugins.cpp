@@ -249,6 +249,9 @@ void TestSensorPlugins::simRejectsBrokenFixtures_data()
     QTest::newRow("label not a text")
         << QByteArray(R"({"sensors": [{"readings": [{"kind": 1, "slot": 0, "label": 5}]}]})") << 1003
         << "label";
+    QTest::newRow("id not a text")
+        << QByteArray(R"({"sensors": [{"readings": [{"kind": 3, "slot": 0, "id": ["a:fan1"]}]}]})") << 1003
+        << "\"id\"";
     QTest::newRow("init error from fixture") << QByteArray(R"({"init": -3, "sensors": []})") << -3 << "";
 }
 
