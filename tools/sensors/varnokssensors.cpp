@@ -148,7 +148,7 @@ void PrintChosen(const SensorEntryPoints& api, const ChosenReading& reading, QTe
 
 void PrintUsage(QTextStream& stream)
 {
-    stream << "Usage: varnoks-sensors [--chosen]\n"
+    stream << "Usage: varnoks-sensors [--list | --chosen]\n"
               "Loads the sensor library the program uses (VARNOKS_SENSOR_LIBRARY names another)\n"
               "and lists every present reading with the id a choice in the settings names it by,\n"
               "or with --chosen the CPU temperature, GPU temperature and CPU fan the program\n"
@@ -173,6 +173,8 @@ int main(int argc, char* argv[])
     for (const QString& strArgument : arguments) {
         if (strArgument == QLatin1String("--chosen")) {
             bChosen = true;
+        } else if (strArgument == QLatin1String("--list")) {
+            bChosen = false; // what it does without options
         } else if (strArgument == QLatin1String("--help") || strArgument == QLatin1String("-h")) {
             PrintUsage(out);
             return kExitOk;

@@ -479,6 +479,10 @@ void TestSensorPlugins::probeListsPresentReadingsOnOneLineEach()
         {"kind": 2, "slot": 0, "label": "volts"}]}, {"name": "empty"}]})"));
     const ProbeResult result = RunProbe({}, SimPath(), strFixture);
     QCOMPARE(result.nExitCode, 0);
+    // --list says so explicitly.
+    const ProbeResult listed = RunProbe({QStringLiteral("--list")}, SimPath(), strFixture);
+    QCOMPARE(listed.nExitCode, 0);
+    QCOMPARE(listed.strOut, result.strOut);
     QCOMPARE(result.strOut, QString::fromUtf8("sensor 0 \"A\\x0aB\"\n"
                                               "  kind=1 slot=9 label=\"T\" unit=\"\u00b0C\" value=41.25\n"
                                               "  kind=3 slot=4 label=\"Fan\" unit=\"RPM\" value=700 "
