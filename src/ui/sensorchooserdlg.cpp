@@ -95,11 +95,15 @@ void CSensorChooserDlg::FillList(int nReading, const QList<SensorCandidate>& can
         const QString strLabel =
             candidate.identity.strLabel.isEmpty() ? candidate.query.strLabel : candidate.identity.strLabel;
         const QString strFeature = candidate.identity.strIdentity.mid(candidate.identity.Chip().size() + 1);
-        // Chip, then the feature and its label as `sensors` shows them.
-        list->addItem(QStringLiteral("%1  %2 \"%3\"  %4")
-                          .arg(candidate.identity.Chip(), strFeature, strLabel,
-                               ValueText(kKinds[nReading], candidate.query)),
-                      candidate.identity.strIdentity);
+        // Chip, then the feature and its label as `sensors` shows them; a
+        // feature without a label of its own goes by its name.
+        const QString strNamed = strLabel.isEmpty() || strLabel == strFeature
+                                     ? strFeature
+                                     : QStringLiteral("%1 \"%2\"").arg(strFeature, strLabel);
+        list->addItem(
+            QStringLiteral("%1  %2  %3")
+                .arg(candidate.identity.Chip(), strNamed, ValueText(kKinds[nReading], candidate.query)),
+            candidate.identity.strIdentity);
     }
     int nIndex = list->findData(strCurrent);
     if (nIndex < 0) {

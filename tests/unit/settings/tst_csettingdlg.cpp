@@ -661,7 +661,7 @@ QList<SensorCandidate> chooserCandidates(int nKind)
     };
     if (nKind == VARNOKS_READING_FAN)
         return {candidate("nct6798-isa-0290:fan1", "", 0, true),
-                candidate("nct6798-isa-0290:fan2", "", 1180, true),
+                candidate("nct6798-isa-0290:fan2", "fan2", 1180, true),
                 candidate("z53-hid-3-4:fan2", "Fan speed", 65535, true)};
     return {candidate("k10temp-pci-00c3:temp1", "Tctl", 48.5, true),
             candidate("amdgpu-pci-0300:temp1", "edge", 0, false)};
@@ -735,7 +735,7 @@ void TestCSettingDlg::sensorChooserStoresAnnouncesAndShowsTheChoice()
     QCOMPARE(items.first(), QString::fromUtf8("自动"));
     if (reading == 2) {
         QCOMPARE(items.mid(1, 3),
-                 (QStringList{"nct6798-isa-0290  fan1 \"\"  0 RPM", "nct6798-isa-0290  fan2 \"\"  1180 RPM",
+                 (QStringList{"nct6798-isa-0290  fan1  0 RPM", "nct6798-isa-0290  fan2  1180 RPM",
                               "z53-hid-3-4  fan2 \"Fan speed\"  --"}));
     } else {
         QCOMPARE(items.mid(1, 2), (QStringList{QString::fromUtf8("k10temp-pci-00c3  temp1 \"Tctl\"  48.5 ℃"),
