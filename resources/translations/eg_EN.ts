@@ -29,6 +29,41 @@
     </message>
 </context>
 <context>
+    <name>CSensorChooserDlg</name>
+    <message>
+        <source>选择传感器</source>
+        <translation>Choose Sensors</translation>
+    </message>
+    <message>
+        <source>CPU温度</source>
+        <translation>CPU Temperature</translation>
+    </message>
+    <message>
+        <source>GPU温度</source>
+        <translation>GPU Temperature</translation>
+    </message>
+    <message>
+        <source>CPU风扇</source>
+        <translation>CPU Fan</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>Confirm</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>自动</source>
+        <translation>Automatic</translation>
+    </message>
+    <message>
+        <source>%1（当前不存在）</source>
+        <translation>%1 (not present now)</translation>
+    </message>
+</context>
+<context>
     <name>CSettingDlg</name>
     <message>
         <source>温馨提示</source>
@@ -43,7 +78,7 @@
     <name>CUpgradeDialog</name>
     <message>
         <source>新版本程序安装包无法启动，请手动运行：</source>
-        <translation>The new version's installation package could not be started. Please run it yourself: </translation>
+        <translation>The new version&apos;s installation package could not be started. Please run it yourself: </translation>
     </message>
     <message>
         <source>下载更新</source>
@@ -360,6 +395,10 @@
     <message>
         <source>风扇转速</source>
         <translation>Fan Speed</translation>
+    </message>
+    <message>
+        <source>选择传感器…</source>
+        <translation>Choose Sensors…</translation>
     </message>
 </context>
 <context>

@@ -29,6 +29,41 @@
     </message>
 </context>
 <context>
+    <name>CSensorChooserDlg</name>
+    <message>
+        <source>选择传感器</source>
+        <translation>選擇感測器</translation>
+    </message>
+    <message>
+        <source>CPU温度</source>
+        <translation>CPU溫度</translation>
+    </message>
+    <message>
+        <source>GPU温度</source>
+        <translation>GPU溫度</translation>
+    </message>
+    <message>
+        <source>CPU风扇</source>
+        <translation>CPU風扇</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>確定</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>取消</translation>
+    </message>
+    <message>
+        <source>自动</source>
+        <translation>自動</translation>
+    </message>
+    <message>
+        <source>%1（当前不存在）</source>
+        <translation>%1（目前不存在）</translation>
+    </message>
+</context>
+<context>
     <name>CSettingDlg</name>
     <message>
         <source>温馨提示</source>
@@ -351,6 +386,10 @@
     <message>
         <source>风扇转速</source>
         <translation>風扇轉速</translation>
+    </message>
+    <message>
+        <source>选择传感器…</source>
+        <translation>選擇感測器…</translation>
     </message>
 </context>
 <context>

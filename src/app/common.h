@@ -66,6 +66,20 @@ inline const QString KEY_DISPLAY_GPU_TEMP = QStringLiteral("display gpu temperat
 constexpr int DEFAULT_DISPLAY_GPU_TEMP = 1;
 inline const QString KEY_DISPLAY_FAN_RPM = QStringLiteral("display fan rpm");
 constexpr int DEFAULT_DISPLAY_FAN_RPM = 1;
+// Which reading is shown as the CPU temperature, the GPU temperature and the
+// CPU fan: SENSOR_CHOICE_AUTO (also for an absent or malformed value) lets
+// the program choose, anything else is a reading's stable identity,
+// "chip:feature" as `sensors` names it. Read through
+// CommonTools::GetSensorChoice.
+inline const QString KEY_CPU_TEMPERATURE_SENSOR = QStringLiteral("cpu temperature sensor");
+inline const QString KEY_GPU_TEMPERATURE_SENSOR = QStringLiteral("gpu temperature sensor");
+inline const QString KEY_CPU_FAN_SENSOR = QStringLiteral("cpu fan sensor");
+inline const QString SENSOR_CHOICE_AUTO = QStringLiteral("auto");
+// The three keys in the order CPU temperature, GPU temperature, CPU fan.
+inline const QString SENSOR_CHOICE_KEYS[3] = {KEY_CPU_TEMPERATURE_SENSOR, KEY_GPU_TEMPERATURE_SENSOR,
+                                              KEY_CPU_FAN_SENSOR};
+// Longest identity accepted; a sensor source's names fit in 255 bytes.
+constexpr int MAX_SENSOR_CHOICE_LENGTH = 255;
 // Seconds since the epoch, or UpdateLogic::UPGRADE_TIME_NONE when no
 // reminder is pending; the update logic reads it, as a 64-bit number.
 inline const QString KEY_NEXT_UPGRADE_TIME = QStringLiteral("next upgrade time");

@@ -76,6 +76,32 @@ int CommonTools::SettingValueToInt(const QString& strKey, const QString& strValu
     return nValue;
 }
 
+QString CommonTools::GetSensorChoice(const QString& strKey)
+{
+    return SensorChoiceFromText(GetSettingValue(strKey, COMMON::SENSOR_CHOICE_AUTO).toString());
+}
+
+QString CommonTools::SensorChoiceFromText(const QString& strValue)
+{
+    // The value names a reading, never a path; it is matched as a whole
+    // against what the sensor source reports, so a narrow alphabet suffices.
+    const QString strChoice = strValue.trimmed();
+    if (strChoice.isEmpty() || strChoice.size() > COMMON::MAX_SENSOR_CHOICE_LENGTH)
+        return COMMON::SENSOR_CHOICE_AUTO;
+    for (const QChar c : strChoice) {
+        const ushort u = c.unicode();
+        const bool bAllowed = (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') ||
+                              u == '_' || u == '.' || u == ':' || u == '+' || u == '-';
+        if (!bAllowed)
+            return COMMON::SENSOR_CHOICE_AUTO;
+    }
+    // chip:feature, both parts present.
+    const int nColon = strChoice.lastIndexOf(QLatin1Char(':'));
+    if (nColon <= 0 || nColon == strChoice.size() - 1)
+        return COMMON::SENSOR_CHOICE_AUTO;
+    return strChoice;
+}
+
 bool CommonTools::IsFahrenheit(int nTemperatureUnit)
 {
     return nTemperatureUnit != COMMON::TEMPERATURE_UNIT_CELSIUS;

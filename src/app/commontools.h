@@ -23,6 +23,12 @@ public:
     // The same rule for a value that arrives as text, such as the value of a
     // changed setting.
     static int SettingValueToInt(const QString& strKey, const QString& strValue);
+    // A sensor choice (the keys in common.h): "auto", or an identity of the
+    // form chip:feature made of letters, digits and "_.:+-", at most
+    // MAX_SENSOR_CHOICE_LENGTH long. Anything else, or nothing stored, reads
+    // as "auto".
+    static QString GetSensorChoice(const QString& strKey);
+    static QString SensorChoiceFromText(const QString& strValue);
     // Temperature unit: 0 is Celsius, any other value Fahrenheit.
     static bool IsFahrenheit(int nTemperatureUnit);
 

@@ -5,6 +5,22 @@
 
 namespace COMMON {
 
+bool isPlausibleCelsius(double dCelsius)
+{
+    if (!std::isfinite(dCelsius) || dCelsius < MIN_PLAUSIBLE_CELSIUS || dCelsius > MAX_PLAUSIBLE_CELSIUS)
+        return false;
+    for (const double dPlaceholder : FIRMWARE_PLACEHOLDER_CELSIUS) {
+        if (dCelsius == dPlaceholder)
+            return false;
+    }
+    return true;
+}
+
+bool isPlausibleFanRpm(double dRpm)
+{
+    return std::isfinite(dRpm) && dRpm >= 0.0 && dRpm <= MAX_PLAUSIBLE_FAN_RPM;
+}
+
 int readingToInt(const QString& text)
 {
     bool ok = false;

@@ -1,5 +1,6 @@
 #include "sensors/hardwareinforeader.h"
 
+#include "app/common.h"
 #include "app/commontools.h"
 #include "app/rslogger.h"
 
@@ -44,13 +45,18 @@ void Log(const QString& strMessage, const char* pszSource, int nLevel = LOG_ERRO
 
 const HardwareInfoReader::ReadingTexts kCpuTemperatureTexts = {
     "Get cpu temp from hwi32 error!", "Get cpu temp from hwi32 invalid!",
-    "Get cpu temp from hwi32 valid again, its device woke up."};
+    "Get cpu temp from hwi32 valid again, its device woke up.", "CPU temperature"};
 const HardwareInfoReader::ReadingTexts kCpuFanTexts = {
     "Get cpu fan speed from hwi32 error!", "Get cpu fan speed from hwi32 invalid!",
-    "Get cpu fan speed from hwi32 valid again, its device woke up."};
+    "Get cpu fan speed from hwi32 valid again, its device woke up.", "CPU fan"};
 const HardwareInfoReader::ReadingTexts kGpuTemperatureTexts = {
     "Get gpu temp from hwi32 error!", "Get gpu temp from hwi32 invalid!",
-    "Get gpu temp from hwi32 valid again, its device woke up."};
+    "Get gpu temp from hwi32 valid again, its device woke up.", "GPU temperature"};
+
+const HardwareInfoReader::ReadingTexts* const kTexts[HardwareInfoReader::ReadingCount] = {
+    &kCpuTemperatureTexts, &kGpuTemperatureTexts, &kCpuFanTexts};
+const int kKinds[HardwareInfoReader::ReadingCount] = {VARNOKS_READING_TEMPERATURE,
+                                                      VARNOKS_READING_TEMPERATURE, VARNOKS_READING_FAN};
 
 } // namespace
 
@@ -68,6 +74,11 @@ HardwareInfoReader* HardwareInfoReader::GetInstance()
         const QString strLibrary = SensorLibraryLoader::LibraryToLoad();
         pReader = new HardwareInfoReader(
             [strLibrary](QString* pError) { return SensorLibraryLoader::Load(strLibrary, pError); });
+        // The stored choices apply from the first search on.
+        for (int nReading = 0; nReading < ReadingCount; ++nReading) {
+            pReader->SetSensorChoice(Reading(nReading),
+                                     CommonTools::GetSensorChoice(COMMON::SENSOR_CHOICE_KEYS[nReading]));
+        }
         // Nobody waits for this task; the ready flag tells when it is done.
         QThreadPool::globalInstance()->start([pReader]() { pReader->InitHWi32Dll(); });
         InstanceOwner().reset(pReader);
@@ -87,6 +98,9 @@ void HardwareInfoReader::ReleaseHWi32Dll()
 HardwareInfoReader::HardwareInfoReader(SourceOpener opener, QObject* parent)
     : QObject(parent), m_opener(std::move(opener))
 {
+    for (QString& strChoice : m_choices) {
+        strChoice = COMMON::SENSOR_CHOICE_AUTO;
+    }
     m_pReadTimer = new QTimer(this);
     connect(m_pReadTimer, SIGNAL(timeout()), this, SLOT(onReadHardwareInfo()));
 }
@@ -158,16 +172,100 @@ void HardwareInfoReader::InitHWi32Dll()
         return;
     }
     FindSensorReadings();
+    // Under the lock, so that a choice made meanwhile is not lost.
+    QMutexLocker locker(&m_choiceMutex);
+    ApplySensorChoicesLocked();
     m_bReady.store(true, std::memory_order_release);
 }
 
 void HardwareInfoReader::FindSensorReadings()
 {
     const SensorSearchResult result = SearchSensorReadings(m_api);
-    m_cpuTemperature = result.cpuTemperature;
-    m_gpuTemperature = result.gpuTemperature;
-    m_cpuFan = result.cpuFan;
+    m_automatic[CpuTemperature] = m_cpuTemperature = result.cpuTemperature;
+    m_automatic[GpuTemperature] = m_gpuTemperature = result.gpuTemperature;
+    m_automatic[CpuFan] = m_cpuFan = result.cpuFan;
     LogMissingReadings(result);
+}
+
+HardwareInfoReader::Reading HardwareInfoReader::ReadingOfSettingKey(const QString& strKey)
+{
+    for (int nReading = 0; nReading < ReadingCount; ++nReading) {
+        if (strKey == COMMON::SENSOR_CHOICE_KEYS[nReading]) {
+            return Reading(nReading);
+        }
+    }
+    return ReadingCount;
+}
+
+void HardwareInfoReader::onSettingValueChanged(QString strSettingName, QString strSettingValue)
+{
+    const Reading reading = ReadingOfSettingKey(strSettingName);
+    if (reading != ReadingCount) {
+        SetSensorChoice(reading, CommonTools::SensorChoiceFromText(strSettingValue));
+    }
+}
+
+void HardwareInfoReader::SetSensorChoice(Reading reading, const QString& strChoice)
+{
+    if (reading < 0 || reading >= ReadingCount) {
+        return;
+    }
+    QMutexLocker locker(&m_choiceMutex);
+    const QString strValid = CommonTools::SensorChoiceFromText(strChoice);
+    if (m_choices[reading] == strValid) {
+        return;
+    }
+    m_choices[reading] = strValid;
+    if (IsReady()) {
+        ApplySensorChoicesLocked();
+    }
+}
+
+void HardwareInfoReader::ApplySensorChoicesLocked()
+{
+    SensorLocator* const shown[ReadingCount] = {&m_cpuTemperature, &m_gpuTemperature, &m_cpuFan};
+    for (int nReading = 0; nReading < ReadingCount; ++nReading) {
+        const QString& strChoice = m_choices[nReading];
+        SensorLocator locator = m_automatic[nReading];
+        bool bChosen = false;
+        if (strChoice != COMMON::SENSOR_CHOICE_AUTO) {
+            const SensorLocator found = FindReadingByIdentity(m_api, kKinds[nReading], strChoice);
+            if (found.IsFound()) {
+                locator = found;
+                bChosen = true;
+                m_absentLogged[nReading].clear();
+            } else if (m_absentLogged[nReading] != strChoice) {
+                // Another machine, or a driver not loaded: the choice stays
+                // stored and applies again once the reading is back.
+                m_absentLogged[nReading] = strChoice;
+                Log(QStringLiteral("The chosen %1 sensor %2 is not present; showing the automatic choice.")
+                        .arg(QLatin1String(kTexts[nReading]->pszName), strChoice),
+                    kInitSource, LOG_WARNING);
+            }
+        }
+        if (shown[nReading]->nSensor != locator.nSensor || shown[nReading]->nSlot != locator.nSlot) {
+            *shown[nReading] = locator;
+            m_logStates[nReading] = LogState();
+            if (nReading == CpuTemperature) {
+                // Another sensor's first value is shown as read.
+                m_bHasShownCpuTemperature = false;
+            }
+        }
+        m_bChosen[nReading] = bChosen;
+    }
+}
+
+bool HardwareInfoReader::IsChosenByUser(Reading reading) const
+{
+    return IsReady() && reading >= 0 && reading < ReadingCount && m_bChosen[reading];
+}
+
+QList<SensorCandidate> HardwareInfoReader::Candidates(int nKind) const
+{
+    if (!IsReady()) {
+        return QList<SensorCandidate>();
+    }
+    return ListSensorCandidates(m_api, nKind);
 }
 
 void HardwareInfoReader::LogMissingReadings(const SensorSearchResult& result) const
@@ -202,7 +300,7 @@ SensorSearchResult HardwareInfoReader::Locators() const
 }
 
 HardwareInfoReader::ReadOutcome HardwareInfoReader::ReadLocated(int nKind, const SensorLocator& locator,
-                                                                double& dValue, QString& strUnit) const
+                                                                double& dValue) const
 {
     const SensorReadingQuery query = QuerySensorReading(m_api, nKind, locator.nSensor, locator.nSlot);
     if (!query.bQueried) {
@@ -215,12 +313,16 @@ HardwareInfoReader::ReadOutcome HardwareInfoReader::ReadLocated(int nKind, const
     if (!query.bValid || !std::isfinite(query.dValue)) {
         return ReadOutcome::Invalid;
     }
+    if (nKind == VARNOKS_READING_TEMPERATURE) {
+        dValue = ConvertReadingUnit(query.strUnit, query.dValue);
+        return COMMON::isPlausibleCelsius(dValue) ? ReadOutcome::Present : ReadOutcome::Implausible;
+    }
     dValue = query.dValue;
-    strUnit = query.strUnit;
-    return ReadOutcome::Present;
+    return COMMON::isPlausibleFanRpm(dValue) ? ReadOutcome::Present : ReadOutcome::Implausible;
 }
 
-void HardwareInfoReader::LogOutcome(ReadOutcome outcome, bool& bAsleep, const ReadingTexts& texts)
+void HardwareInfoReader::LogOutcome(ReadOutcome outcome, double dValue, LogState& state,
+                                    const ReadingTexts& texts)
 {
     switch (outcome) {
     case ReadOutcome::Failed:
@@ -232,17 +334,34 @@ void HardwareInfoReader::LogOutcome(ReadOutcome outcome, bool& bAsleep, const Re
     case ReadOutcome::Asleep:
         // A hybrid laptop's graphics card sleeps for hours: one line when it
         // falls asleep, not one every cycle.
-        if (!bAsleep) {
+        if (!state.bAsleep) {
             Log(QLatin1String(texts.pszInvalid), kReadSource);
         }
         break;
+    case ReadOutcome::Implausible:
+        // Firmware that reports a placeholder does so for good: one line.
+        if (!state.bImplausible) {
+            Log(QStringLiteral("%1 reads %2, which no sensor can measure; it is shown as %3 until it "
+                               "reads a possible value.")
+                    .arg(QLatin1String(texts.pszName), FormatValue(dValue), COMMON::EMPTY_VALUE_TEXT),
+                kReadSource, LOG_WARNING);
+        }
+        break;
     case ReadOutcome::Present:
-        if (bAsleep) {
+        if (state.bAsleep) {
             Log(QLatin1String(texts.pszAwake), kReadSource, LOG_INFO);
+        }
+        if (state.bImplausible) {
+            Log(QStringLiteral("%1 reads possible values again.").arg(QLatin1String(texts.pszName)),
+                kReadSource, LOG_INFO);
         }
         break;
     }
-    bAsleep = outcome == ReadOutcome::Asleep;
+    state.bAsleep = outcome == ReadOutcome::Asleep;
+    // A failed read in between does not end an impossible value's run.
+    if (outcome == ReadOutcome::Implausible || outcome == ReadOutcome::Present) {
+        state.bImplausible = outcome == ReadOutcome::Implausible;
+    }
 }
 
 bool HardwareInfoReader::ReadHWInfoByHWi32Dll(COMMON::HardwareInfo& out)
@@ -251,15 +370,13 @@ bool HardwareInfoReader::ReadHWInfoByHWi32Dll(COMMON::HardwareInfo& out)
         return false;
     }
     double dValue = 0.0;
-    QString strUnit;
 
     if (m_cpuTemperature.IsFound()) {
         m_api.refresh(m_cpuTemperature.nSensor);
-        const ReadOutcome outcome =
-            ReadLocated(VARNOKS_READING_TEMPERATURE, m_cpuTemperature, dValue, strUnit);
-        LogOutcome(outcome, m_bCpuTemperatureAsleep, kCpuTemperatureTexts);
+        const ReadOutcome outcome = ReadLocated(VARNOKS_READING_TEMPERATURE, m_cpuTemperature, dValue);
+        LogOutcome(outcome, dValue, m_logStates[CpuTemperature], kCpuTemperatureTexts);
         if (outcome == ReadOutcome::Present) {
-            const double dCelsius = ConvertReadingUnit(strUnit, dValue);
+            const double dCelsius = dValue;
             if (!m_bHasShownCpuTemperature) {
                 // The first reading is shown as read.
                 m_fShownCpuTemperature = static_cast<float>(dCelsius);
@@ -286,8 +403,8 @@ bool HardwareInfoReader::ReadHWInfoByHWi32Dll(COMMON::HardwareInfo& out)
         if (m_cpuFan.nSensor != m_cpuTemperature.nSensor) {
             m_api.refresh(m_cpuFan.nSensor);
         }
-        const ReadOutcome outcome = ReadLocated(VARNOKS_READING_FAN, m_cpuFan, dValue, strUnit);
-        LogOutcome(outcome, m_bCpuFanAsleep, kCpuFanTexts);
+        const ReadOutcome outcome = ReadLocated(VARNOKS_READING_FAN, m_cpuFan, dValue);
+        LogOutcome(outcome, dValue, m_logStates[CpuFan], kCpuFanTexts);
         if (outcome == ReadOutcome::Present) {
             out.strFanRpm = FormatValue(dValue);
         }
@@ -298,11 +415,10 @@ bool HardwareInfoReader::ReadHWInfoByHWi32Dll(COMMON::HardwareInfo& out)
             m_gpuTemperature.nSensor != m_cpuFan.nSensor) {
             m_api.refresh(m_gpuTemperature.nSensor);
         }
-        const ReadOutcome outcome =
-            ReadLocated(VARNOKS_READING_TEMPERATURE, m_gpuTemperature, dValue, strUnit);
-        LogOutcome(outcome, m_bGpuTemperatureAsleep, kGpuTemperatureTexts);
+        const ReadOutcome outcome = ReadLocated(VARNOKS_READING_TEMPERATURE, m_gpuTemperature, dValue);
+        LogOutcome(outcome, dValue, m_logStates[GpuTemperature], kGpuTemperatureTexts);
         if (outcome == ReadOutcome::Present) {
-            out.strGPUTemperature = FormatValue(ConvertReadingUnit(strUnit, dValue));
+            out.strGPUTemperature = FormatValue(dValue);
         }
     }
     return true;

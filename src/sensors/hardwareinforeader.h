@@ -3,6 +3,7 @@
 #include "sensors/hardwareinfo.h"
 #include "sensors/sensorsearch.h"
 
+#include <QMutex>
 #include <QObject>
 
 #include <atomic>
@@ -25,6 +26,16 @@ public:
         const char* pszError;
         const char* pszInvalid;
         const char* pszAwake;
+        const char* pszName; // "CPU temperature", as the run log names it
+    };
+
+    // The three readings, in the order of their settings keys.
+    enum Reading
+    {
+        CpuTemperature,
+        GpuTemperature,
+        CpuFan,
+        ReadingCount,
     };
 
     // Opens the sensor source; an incomplete result means it could not load.
@@ -58,24 +69,54 @@ public:
     bool IsReady() const { return m_bReady.load(std::memory_order_acquire); }
     SensorSearchResult Locators() const;
 
+    // The user's choice for one reading: SENSOR_CHOICE_AUTO or a reading's
+    // identity. From the GUI thread (any thread before the search has
+    // ended); takes effect at once when the reader is ready, otherwise right
+    // after the search. A chosen reading the source does
+    // not have falls back to the automatic one, and the run log says so
+    // once; the choice is kept and applies again after the next search.
+    void SetSensorChoice(Reading reading, const QString& strChoice);
+    // True when the reading shown is the one the user chose. GUI thread.
+    bool IsChosenByUser(Reading reading) const;
+    // Every reading of that kind the user may choose, read now. GUI thread;
+    // empty while the reader is not ready or when the source cannot name
+    // its readings.
+    QList<SensorCandidate> Candidates(int nKind) const;
+    // The reading a settings key chooses, or ReadingCount for other keys.
+    static Reading ReadingOfSettingKey(const QString& strKey);
+
 signals:
     void signalsGetHardwareInfo(COMMON::HardwareInfo hardwareInfo);
 
 public slots:
     void onReadHardwareInfo();
+    // A changed setting, as the settings dialog announces it; only the
+    // sensor choices concern the reader.
+    void onSettingValueChanged(QString strSettingName, QString strSettingValue);
 
 private:
     enum class ReadOutcome
     {
         Failed,
         Invalid,
-        Asleep, // invalid because its device sleeps
+        Asleep,      // invalid because its device sleeps
+        Implausible, // a value no sensor can read: a placeholder, out of bounds
         Present,
     };
-    ReadOutcome ReadLocated(int nKind, const SensorLocator& locator, double& dValue, QString& strUnit) const;
+    // What the log last said about a reading; GUI thread only.
+    struct LogState
+    {
+        bool bAsleep = false;
+        bool bImplausible = false;
+    };
+    // Reads a located reading; a temperature comes in degrees Celsius.
+    ReadOutcome ReadLocated(int nKind, const SensorLocator& locator, double& dValue) const;
     // Logs a failed or invalid reading, every cycle; a sleeping device's
-    // reading only when it falls asleep and when it is back.
-    static void LogOutcome(ReadOutcome outcome, bool& bAsleep, const ReadingTexts& texts);
+    // reading only when it falls asleep and when it is back, an impossible
+    // value only when it appears and when it is gone.
+    static void LogOutcome(ReadOutcome outcome, double dValue, LogState& state, const ReadingTexts& texts);
+    // Puts the user's choices over the search's; call with m_choiceMutex held.
+    void ApplySensorChoicesLocked();
     void LogMissingReadings(const SensorSearchResult& result) const;
     void ShutDownLibrary();
 
@@ -83,16 +124,24 @@ private:
     std::atomic<bool> m_bReady{false};
     QTimer* m_pReadTimer = nullptr;
     COMMON::HardwareInfo m_lastInfo;
+    // The readings shown; written by the initialising thread before m_bReady
+    // is published, by the GUI thread after that.
     SensorLocator m_cpuTemperature;
     SensorLocator m_gpuTemperature;
     SensorLocator m_cpuFan;
+    // What the search chose, the same way.
+    SensorLocator m_automatic[ReadingCount];
+    bool m_bChosen[ReadingCount] = {false, false, false};
     // Written by the initialising thread before m_bReady is published.
     SensorEntryPoints m_api;
 
-    // Whether each reading's device slept at the last cycle; GUI thread only.
-    bool m_bCpuTemperatureAsleep = false;
-    bool m_bCpuFanAsleep = false;
-    bool m_bGpuTemperatureAsleep = false;
+    // The user's choices, and the one each last logged as absent.
+    mutable QMutex m_choiceMutex;
+    QString m_choices[ReadingCount];
+    QString m_absentLogged[ReadingCount];
+
+    // What the log last said about each reading; GUI thread only.
+    LogState m_logStates[ReadingCount];
 
     // CPU temperature last shown, in single precision; GUI thread only.
     float m_fShownCpuTemperature = 0.0f;

@@ -74,6 +74,8 @@ SensorEntryPoints SensorLibraryLoader::Load(const QString& strFileName, QString*
     entryPoints.diagnostics =
         Resolve<VarnoksSensorDiagnosticsFn>(library, VARNOKS_SENSOR_DIAGNOSTICS_SYMBOL, optional);
     entryPoints.explain = Resolve<VarnoksSensorExplainFn>(library, VARNOKS_SENSOR_EXPLAIN_SYMBOL, optional);
+    entryPoints.identity =
+        Resolve<VarnoksSensorIdentityFn>(library, VARNOKS_SENSOR_IDENTITY_SYMBOL, optional);
     if (!missing.isEmpty() && pError) {
         *pError = QStringLiteral("%1 lacks %2").arg(library.fileName(), missing.join(QStringLiteral(", ")));
     }

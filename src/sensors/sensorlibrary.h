@@ -5,7 +5,7 @@
 #include <QString>
 
 // The six operations of a sensor source, plus the optional diagnostics and
-// explanation texts.
+// explanation texts and the readings' identities.
 // Plain function pointers, so an in-process source (tests, benchmarks) can
 // stand in for a loaded library.
 struct SensorEntryPoints
@@ -18,6 +18,7 @@ struct SensorEntryPoints
     VarnoksSensorReadFn read = nullptr;
     VarnoksSensorDiagnosticsFn diagnostics = nullptr; // may stay null
     VarnoksSensorExplainFn explain = nullptr;         // may stay null
+    VarnoksSensorIdentityFn identity = nullptr;       // may stay null
 
     // True when all six required operations are there.
     bool IsComplete() const { return initialise && shutdown && count && refresh && name && read; }

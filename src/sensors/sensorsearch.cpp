@@ -235,3 +235,76 @@ SensorSearchResult SearchSensorReadings(const SensorEntryPoints& api)
     }
     return result;
 }
+
+QString SensorReadingIdentity::Chip() const
+{
+    const int nColon = strIdentity.lastIndexOf(QLatin1Char(':'));
+    return nColon > 0 ? strIdentity.left(nColon) : QString();
+}
+
+SensorReadingIdentity QueryReadingIdentity(const SensorEntryPoints& api, int nKind, int nSensor, int nSlot)
+{
+    SensorReadingIdentity identity;
+    if (!api.identity) {
+        return identity;
+    }
+    char text[VARNOKS_SENSOR_NAME_SIZE];
+    char label[VARNOKS_READING_LABEL_SIZE];
+    std::memset(text, 0, sizeof(text));
+    std::memset(label, 0, sizeof(label));
+    if (api.identity(nKind, nSensor, nSlot, text, sizeof(text), label, sizeof(label)) == 0) {
+        return identity;
+    }
+    identity.strIdentity = DecodeField(text, sizeof(text));
+    identity.strLabel = DecodeField(label, sizeof(label));
+    return identity;
+}
+
+QList<SensorCandidate> ListSensorCandidates(const SensorEntryPoints& api, int nKind)
+{
+    QList<SensorCandidate> candidates;
+    if (!api.identity) {
+        return candidates;
+    }
+    const int nCount = qMin(api.count(), kMaxSearchedSensors);
+    for (int nSensor = 0; nSensor < nCount; ++nSensor) {
+        api.refresh(nSensor);
+        for (int nSlot = 0; nSlot < VARNOKS_READING_SLOTS; ++nSlot) {
+            SensorCandidate candidate;
+            candidate.query = QuerySensorReading(api, nKind, nSensor, nSlot);
+            if (!candidate.query.bQueried) {
+                continue;
+            }
+            candidate.identity = QueryReadingIdentity(api, nKind, nSensor, nSlot);
+            if (candidate.identity.strIdentity.isEmpty()) {
+                continue;
+            }
+            candidate.locator = {nSensor, nSlot, -1};
+            candidates.push_back(candidate);
+        }
+    }
+    return candidates;
+}
+
+SensorLocator FindReadingByIdentity(const SensorEntryPoints& api, int nKind, const QString& strIdentity)
+{
+    SensorLocator locator;
+    if (!api.identity || strIdentity.isEmpty()) {
+        return locator;
+    }
+    const QByteArray wanted = strIdentity.toLatin1();
+    const int nCount = qMin(api.count(), kMaxSearchedSensors);
+    char text[VARNOKS_SENSOR_NAME_SIZE];
+    char label[VARNOKS_READING_LABEL_SIZE];
+    for (int nSensor = 0; nSensor < nCount; ++nSensor) {
+        for (int nSlot = 0; nSlot < VARNOKS_READING_SLOTS; ++nSlot) {
+            std::memset(text, 0, sizeof(text));
+            if (api.identity(nKind, nSensor, nSlot, text, sizeof(text), label, sizeof(label)) != 0 &&
+                strnlen(text, sizeof(text)) == static_cast<size_t>(wanted.size()) &&
+                std::memcmp(text, wanted.constData(), static_cast<size_t>(wanted.size())) == 0) {
+                return {nSensor, nSlot, -1};
+            }
+        }
+    }
+    return locator;
+}

@@ -2,6 +2,7 @@
 
 #include "sensors/sensorlibrary.h"
 
+#include <QList>
 #include <QString>
 
 // Where one reading sits in the sensor source. A negative sensor index means
@@ -79,6 +80,35 @@ bool IsGpuTemperatureLabel(const QString& strLabel);
 
 // True when a kind-3 reading with this label and unit is taken as the CPU fan.
 bool IsCpuFanReading(const QString& strLabel, const QString& strUnit);
+
+// A reading's stable identity and its label as the machine names it, from
+// the source's optional identity entry point; both empty when the source has
+// none or does not know the reading.
+struct SensorReadingIdentity
+{
+    QString strIdentity; // "chip:feature"
+    QString strLabel;
+
+    // The chip part of the identity, "" when there is none.
+    QString Chip() const;
+};
+SensorReadingIdentity QueryReadingIdentity(const SensorEntryPoints& api, int nKind, int nSensor, int nSlot);
+
+// One reading a user may choose: it has an identity.
+struct SensorCandidate
+{
+    SensorLocator locator;
+    SensorReadingIdentity identity;
+    SensorReadingQuery query; // as the source answered after one refresh
+};
+
+// Every reading of one kind that has an identity, in the source's order. Each
+// sensor is refreshed once first.
+QList<SensorCandidate> ListSensorCandidates(const SensorEntryPoints& api, int nKind);
+
+// Where the reading with this identity sits now; not found when the source
+// has no such reading (or no identities at all).
+SensorLocator FindReadingByIdentity(const SensorEntryPoints& api, int nKind, const QString& strIdentity);
 
 // Sensors beyond this index are not searched.
 constexpr int kMaxSearchedSensors = 4096;

@@ -4,7 +4,7 @@
  * The binary interface between the sensor reader and a run-time loaded sensor
  * source. A source is a shared library that exports the six C functions below
  * under exactly these names; the reader resolves all six right after loading
- * and refuses the library when one is missing.
+ * and refuses the library when one is missing. Three more are optional.
  *
  * Calls are never made from two threads at once: the reader makes its calls
  * from one thread until the search has finished and from the GUI thread after
@@ -69,6 +69,16 @@ typedef int32_t (*VarnoksSensorReadFn)(int32_t nKind, int32_t nSensor, int32_t n
  * non-zero when the reading exists. */
 typedef int32_t (*VarnoksSensorExplainFn)(int32_t nKind, int32_t nSensor, int32_t nSlot, char* pOrigin,
                                           int32_t nOriginSize, char* pRule, int32_t nRuleSize);
+/* Optional: the reading's stable identity, the one the user's choice of a
+ * reading is stored as: "chip:feature" as `sensors` names it (e.g.
+ * "nct6798-isa-0290:fan2"; an NVIDIA GPU read through its driver is
+ * "nvidia-<PCI address>:temp"). It must not depend on the order in which the
+ * chips were found. pLabel receives the reading's label as the machine names
+ * it, before the source composed its own. Both texts are always terminated
+ * within their sizes. Returns non-zero when the reading exists and has an
+ * identity. */
+typedef int32_t (*VarnoksSensorIdentityFn)(int32_t nKind, int32_t nSensor, int32_t nSlot, char* pIdentity,
+                                           int32_t nIdentitySize, char* pLabel, int32_t nLabelSize);
 /* Optional: messages the source collected while initialising (one per line),
  * or an empty text. The pointer stays valid until the next initialise. */
 typedef const char* (*VarnoksSensorDiagnosticsFn)(void);
@@ -81,8 +91,9 @@ typedef const char* (*VarnoksSensorDiagnosticsFn)(void);
 #define VARNOKS_SENSOR_READ_SYMBOL "varnoks_sensor_read"
 #define VARNOKS_SENSOR_DIAGNOSTICS_SYMBOL "varnoks_sensor_diagnostics"
 #define VARNOKS_SENSOR_EXPLAIN_SYMBOL "varnoks_sensor_explain"
+#define VARNOKS_SENSOR_IDENTITY_SYMBOL "varnoks_sensor_identity"
 
-/* Declarations of the entry points; the last two are optional. */
+/* Declarations of the entry points; the last three are optional. */
 VARNOKS_SENSOR_EXPORT int32_t varnoks_sensor_initialise(int32_t nFlags);
 VARNOKS_SENSOR_EXPORT void varnoks_sensor_shutdown(void);
 VARNOKS_SENSOR_EXPORT int32_t varnoks_sensor_count(void);
@@ -94,6 +105,9 @@ VARNOKS_SENSOR_EXPORT const char* varnoks_sensor_diagnostics(void);
 VARNOKS_SENSOR_EXPORT int32_t varnoks_sensor_explain(int32_t nKind, int32_t nSensor, int32_t nSlot,
                                                      char* pOrigin, int32_t nOriginSize, char* pRule,
                                                      int32_t nRuleSize);
+VARNOKS_SENSOR_EXPORT int32_t varnoks_sensor_identity(int32_t nKind, int32_t nSensor, int32_t nSlot,
+                                                      char* pIdentity, int32_t nIdentitySize, char* pLabel,
+                                                      int32_t nLabelSize);
 
 #ifdef __cplusplus
 }

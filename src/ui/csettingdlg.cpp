@@ -3,8 +3,10 @@
 #include "app/common.h"
 #include "app/commontools.h"
 #include "ui/messageboxshow.h"
+#include "ui/sensorchooserdlg.h"
 #include "ui_csettingdlg.h"
 
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QMessageBox>
 #include <QTranslator>
@@ -75,9 +77,20 @@ void CSettingDlg::LoadSettings()
     m_pUi->spinBox_fanRpm_alarm->setValue(CommonTools::GetSettingInt(COMMON::KEY_FAN_RPM_ALARM));
 
     // Ticked when nothing is stored, as the rotation shows all three then.
-    m_pUi->checkBox_displayCPUTemp->setChecked(CommonTools::GetSettingInt(COMMON::KEY_DISPLAY_CPU_TEMP) != 0);
-    m_pUi->checkBox_displayGPUTemp->setChecked(CommonTools::GetSettingInt(COMMON::KEY_DISPLAY_GPU_TEMP) != 0);
-    m_pUi->checkBox_displayFanSpeed->setChecked(CommonTools::GetSettingInt(COMMON::KEY_DISPLAY_FAN_RPM) != 0);
+    // A stored value that ticks the box is stored again as the box's own
+    // state, 2: a 1 (or anything else that reads as ticked) becomes 2.
+    const std::pair<QCheckBox*, const QString*> flags[] = {
+        {m_pUi->checkBox_displayCPUTemp, &COMMON::KEY_DISPLAY_CPU_TEMP},
+        {m_pUi->checkBox_displayGPUTemp, &COMMON::KEY_DISPLAY_GPU_TEMP},
+        {m_pUi->checkBox_displayFanSpeed, &COMMON::KEY_DISPLAY_FAN_RPM}};
+    for (const auto& flag : flags) {
+        const QString& strKey = *flag.second;
+        const bool bTicked = CommonTools::GetSettingInt(strKey) != 0;
+        flag.first->setChecked(bTicked);
+        const QString strStored = CommonTools::GetSettingValue(strKey, QVariant()).toString();
+        if (bTicked && !strStored.isNull() && strStored != QString::number(Qt::Checked))
+            CommonTools::SetSettingValue(strKey, int(Qt::Checked));
+    }
 }
 
 void CSettingDlg::ShowUnitSign(int nUnit)
@@ -175,4 +188,21 @@ void CSettingDlg::on_checkBox_displayGPUTemp_stateChanged(int nValue)
 void CSettingDlg::on_checkBox_displayFanSpeed_stateChanged(int nValue)
 {
     StoreAndAnnounce(COMMON::KEY_DISPLAY_FAN_RPM, nValue);
+}
+
+void CSettingDlg::on_btn_choose_sensors_clicked()
+{
+    QStringList choices;
+    for (const QString& strKey : COMMON::SENSOR_CHOICE_KEYS)
+        choices << CommonTools::GetSensorChoice(strKey);
+    CSensorChooserDlg chooser(m_candidateSource, choices, this);
+    connect(&chooser, &CSensorChooserDlg::sensorChoiceChanged, this, &CSettingDlg::onSensorChoiceChanged);
+    chooser.exec();
+}
+
+void CSettingDlg::onSensorChoiceChanged(QString strKey, QString strChoice)
+{
+    const QString strValid = CommonTools::SensorChoiceFromText(strChoice);
+    CommonTools::SetSettingValue(strKey, strValid);
+    emit settingInfoChanged(strKey, strValid);
 }

@@ -3,6 +3,11 @@
 #include <QDialog>
 #include <QString>
 
+#include <functional>
+
+class CSensorChooserDlg;
+struct SensorCandidate;
+
 namespace Ui {
 class SettingDlg;
 }
@@ -17,6 +22,11 @@ class CSettingDlg : public QDialog
 public:
     explicit CSettingDlg(QWidget* parent = nullptr);
     ~CSettingDlg() override;
+
+    // Where the sensor chooser takes the readings it offers; without one it
+    // offers only the automatic choice (and a stored one).
+    using CandidateSource = std::function<QList<SensorCandidate>(int nKind)>;
+    void setSensorCandidateSource(CandidateSource source) { m_candidateSource = std::move(source); }
 
 signals:
     void settingInfoChanged(QString strSettingName, QString strSettingValue);
@@ -33,6 +43,10 @@ private slots:
     void on_checkBox_displayCPUTemp_stateChanged(int nValue);
     void on_checkBox_displayGPUTemp_stateChanged(int nValue);
     void on_checkBox_displayFanSpeed_stateChanged(int nValue);
+    void on_btn_choose_sensors_clicked();
+    // A choice the sensor chooser reports: stored and announced like the
+    // other settings.
+    void onSensorChoiceChanged(QString strKey, QString strChoice);
 
 private:
     void LoadSettings();
@@ -42,4 +56,5 @@ private:
     void StoreAndAnnounce(const QString& strKey, int nValue);
 
     Ui::SettingDlg* m_pUi = nullptr;
+    CandidateSource m_candidateSource;
 };

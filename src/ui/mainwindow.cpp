@@ -67,6 +67,10 @@ MainWindow::MainWindow(QWidget* parent)
             SLOT(onSettingInfoChanged(QString, QString)));
     connect(m_pSettingDlg, SIGNAL(settingInfoChanged(QString, QString)), m_pSendHIDDataThread,
             SLOT(onSettingValueChanged(QString, QString)));
+    // The user's choice of sensors reaches the reader by the same route.
+    connect(m_pSettingDlg, SIGNAL(settingInfoChanged(QString, QString)), reader,
+            SLOT(onSettingValueChanged(QString, QString)));
+    m_pSettingDlg->setSensorCandidateSource([reader](int nKind) { return reader->Candidates(nKind); });
 }
 
 MainWindow::~MainWindow()

@@ -1,7 +1,10 @@
 // varnoks-sensors: loads the sensor library the program would load, through
 // the same loader, and either lists every present reading or, with --chosen,
-// runs the program's own search and prints the three readings it picks.
+// runs the program's own search, puts the user's stored choices over it and
+// prints the three readings the program shows.
 
+#include "app/common.h"
+#include "app/commontools.h"
 #include "sensors/hardwareinforeader.h"
 #include "sensors/sensorlibrary.h"
 #include "sensors/sensorsearch.h"
@@ -70,11 +73,19 @@ void ListReadings(const SensorEntryPoints& api, QTextStream& out)
         for (const int nKind : {VARNOKS_READING_TEMPERATURE, VARNOKS_READING_FAN}) {
             for (int nSlot = 0; nSlot < VARNOKS_READING_SLOTS; ++nSlot) {
                 const SensorReadingQuery query = QuerySensorReading(api, nKind, nSensor, nSlot);
-                if (!query.IsPresent()) {
+                if (!query.IsPresent() && !query.bAsleep) {
                     continue;
                 }
                 out << "  kind=" << nKind << " slot=" << nSlot << " label=" << Quoted(query.strLabel)
-                    << " unit=" << Quoted(query.strUnit) << " value=" << Number(query.dValue) << '\n';
+                    << " unit=" << Quoted(query.strUnit)
+                    << " value=" << (query.IsPresent() ? Number(query.dValue) : QStringLiteral("--(asleep)"));
+                // What the settings store names it by when the user chooses it.
+                const SensorReadingIdentity identity = QueryReadingIdentity(api, nKind, nSensor, nSlot);
+                if (!identity.strIdentity.isEmpty()) {
+                    out << " id=" << Quoted(identity.strIdentity)
+                        << " own_label=" << Quoted(identity.strLabel);
+                }
+                out << '\n';
             }
         }
     }
@@ -87,6 +98,7 @@ struct ChosenReading
     SensorLocator locator;
     SensorMissReason miss;
     const char* pszSearchRule; // the search's own rule, for sources that do not explain theirs
+    bool bChosenByUser;
 };
 
 void PrintChosen(const SensorEntryPoints& api, const ChosenReading& reading, QTextStream& out)
@@ -103,8 +115,12 @@ void PrintChosen(const SensorEntryPoints& api, const ChosenReading& reading, QTe
         << " label=" << Quoted(query.strLabel) << " value=";
     if (query.IsPresent()) {
         const bool bTemperature = reading.nKind == VARNOKS_READING_TEMPERATURE;
-        out << Number(bTemperature ? HardwareInfoReader::ConvertReadingUnit(query.strUnit, query.dValue)
-                                   : query.dValue);
+        const double dValue =
+            bTemperature ? HardwareInfoReader::ConvertReadingUnit(query.strUnit, query.dValue) : query.dValue;
+        const bool bPlausible =
+            bTemperature ? COMMON::isPlausibleCelsius(dValue) : COMMON::isPlausibleFanRpm(dValue);
+        // An impossible value is shown as "--", as the program shows it.
+        out << (bPlausible ? Number(dValue) : QStringLiteral("--(impossible %1)").arg(Number(dValue)));
     } else {
         out << (query.bAsleep ? "--(asleep)" : "--");
     }
@@ -116,19 +132,28 @@ void PrintChosen(const SensorEntryPoints& api, const ChosenReading& reading, QTe
                                    rule, sizeof(rule))) {
         origin[sizeof(origin) - 1] = '\0';
         rule[sizeof(rule) - 1] = '\0';
-        out << " source=" << Quoted(QString::fromLatin1(origin))
-            << " rule=" << Quoted(rule[0] ? QString::fromLatin1(rule) : QLatin1String(reading.pszSearchRule));
+        out << " source=" << Quoted(QString::fromLatin1(origin));
+        if (!reading.bChosenByUser) {
+            out << " rule="
+                << Quoted(rule[0] ? QString::fromLatin1(rule) : QLatin1String(reading.pszSearchRule));
+        }
+    }
+    if (reading.bChosenByUser) {
+        out << " id="
+            << Quoted(QueryReadingIdentity(api, reading.nKind, locator.nSensor, locator.nSlot).strIdentity)
+            << " rule=" << Quoted(QStringLiteral("chosen by the user"));
     }
     out << '\n';
 }
 
 void PrintUsage(QTextStream& stream)
 {
-    stream << "Usage: varnoks-sensors [--chosen]\n"
+    stream << "Usage: varnoks-sensors [--list | --chosen]\n"
               "Loads the sensor library the program uses (VARNOKS_SENSOR_LIBRARY names another)\n"
-              "and lists every present reading, or with --chosen the CPU temperature, GPU\n"
-              "temperature and CPU fan the program shows, where each comes from and the rule\n"
-              "that chose it. Exits with 1 when no sensor chip is found.\n";
+              "and lists every present reading with the id a choice in the settings names it by,\n"
+              "or with --chosen the CPU temperature, GPU temperature and CPU fan the program\n"
+              "shows, where each comes from and the rule (or the user's choice) that chose it.\n"
+              "Exits with 1 when no sensor chip is found.\n";
 }
 
 } // namespace
@@ -136,6 +161,8 @@ void PrintUsage(QTextStream& stream)
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
+    // The program's own settings store, where the user's choices are.
+    QCoreApplication::setApplicationName(COMMON::APPLICATION_NAME);
     QTextStream out(stdout);
     QTextStream err(stderr);
     out.setCodec("UTF-8");
@@ -146,6 +173,8 @@ int main(int argc, char* argv[])
     for (const QString& strArgument : arguments) {
         if (strArgument == QLatin1String("--chosen")) {
             bChosen = true;
+        } else if (strArgument == QLatin1String("--list")) {
+            bChosen = false; // what it does without options
         } else if (strArgument == QLatin1String("--help") || strArgument == QLatin1String("-h")) {
             PrintUsage(out);
             return kExitOk;
@@ -173,13 +202,30 @@ int main(int argc, char* argv[])
 
     if (bChosen) {
         const SensorSearchResult result = SearchSensorReadings(api);
-        const ChosenReading readings[] = {
+        ChosenReading readings[] = {
             {"cpu_temperature", VARNOKS_READING_TEMPERATURE, result.cpuTemperature,
-             result.CpuTemperatureMiss(), "highest CPU label score"},
+             result.CpuTemperatureMiss(), "highest CPU label score", false},
             {"gpu_temperature", VARNOKS_READING_TEMPERATURE, result.gpuTemperature,
-             result.GpuTemperatureMiss(), "last \"GPU Temperature\" label"},
-            {"cpu_fan", VARNOKS_READING_FAN, result.cpuFan, result.CpuFanMiss(), "last CPU fan in RPM"},
+             result.GpuTemperatureMiss(), "last \"GPU Temperature\" label", false},
+            {"cpu_fan", VARNOKS_READING_FAN, result.cpuFan, result.CpuFanMiss(), "last CPU fan in RPM",
+             false},
         };
+        for (int i = 0; i < 3; ++i) {
+            ChosenReading& reading = readings[i];
+            const QString strChoice = CommonTools::GetSensorChoice(COMMON::SENSOR_CHOICE_KEYS[i]);
+            if (strChoice == COMMON::SENSOR_CHOICE_AUTO) {
+                continue;
+            }
+            const SensorLocator chosen = FindReadingByIdentity(api, reading.nKind, strChoice);
+            if (chosen.IsFound()) {
+                reading.locator = chosen;
+                reading.miss = SensorMissReason::None;
+                reading.bChosenByUser = true;
+            } else {
+                err << "varnoks-sensors: the chosen " << reading.pszName << " sensor " << strChoice
+                    << " is not present; the automatic choice is shown.\n";
+            }
+        }
         for (const ChosenReading& reading : readings) {
             PrintChosen(api, reading, out);
         }

@@ -62,6 +62,25 @@ timespec AccessTime(const QString& strPath)
     return info.st_atim;
 }
 
+// The runtime_status texts of a device that must not be read: asleep, or on
+// its way into or out of sleep.
+QStringList SleepingStatuses()
+{
+    return {QStringLiteral("suspended"), QStringLiteral("suspending"), QStringLiteral("resuming")};
+}
+
+// Stores the machine's "settings" by hand in the program's settings file, as
+// a user would edit it.
+bool WriteSettings(const TestEnv& env, const QJsonObject& machine)
+{
+    const QJsonObject settings = machine.value(QLatin1String("settings")).toObject();
+    QString strText = QStringLiteral("[General]\n");
+    for (auto it = settings.begin(); it != settings.end(); ++it) {
+        strText += it.key() + QLatin1Char('=') + it.value().toString() + QLatin1Char('\n');
+    }
+    return WriteText(env.configHome() + QStringLiteral("/KR_alvo/VarnoksPilot.conf"), strText);
+}
+
 // One machine's chips as sysfs would show them.
 class FakeSysfs
 {
@@ -185,9 +204,10 @@ private:
         const QMap<QString, QString> busFolders{{"isa", "/sys/devices/platform/"},
                                                 {"acpi", "/sys/devices/LNXSYSTM:00/"},
                                                 {"i2c", "/sys/devices/i2c-adapter/"},
-                                                {"scsi", "/sys/devices/scsi/"}};
+                                                {"scsi", "/sys/devices/scsi/"},
+                                                {"hid", "/sys/devices/usb1/1-1/1-1:1.0/"}};
         const QMap<QString, QString> subsystems{
-            {"isa", "platform"}, {"acpi", "acpi"}, {"i2c", "i2c"}, {"scsi", "scsi"}};
+            {"isa", "platform"}, {"acpi", "acpi"}, {"i2c", "i2c"}, {"scsi", "scsi"}, {"hid", "hid"}};
         QString strDevice;
         bool bOk = true;
         if (strBus == QLatin1String("pci")) {
@@ -205,7 +225,7 @@ private:
             bOk = Link(strDevice, strFolder + "/device") && bOk;
         }
         const bool bAsleep =
-            chip.value(QLatin1String("runtime_status")).toString() == QLatin1String("suspended");
+            SleepingStatuses().contains(chip.value(QLatin1String("runtime_status")).toString());
         if (bAsleep) {
             sleepingChips << chip.value(QLatin1String("chip")).toString();
         }
@@ -380,6 +400,7 @@ void TestSensorMachines::probeChoosesTheExpectedReadings()
     }
 
     TestEnv env;
+    QVERIFY(WriteSettings(env, machine));
     const ProbeRun run = RunProbe(sysfs, env.path());
     const QString strRun = run.strOut + run.strErr;
     const bool bNoChip =
@@ -390,12 +411,43 @@ void TestSensorMachines::probeChoosesTheExpectedReadings()
         const QString strSource = ChosenSource(run.strOut, pszReading);
         QVERIFY2(Accepts(expect.value(QLatin1String(pszReading)).toArray(), strSource),
                  qPrintable(QStringLiteral("%1 chose %2\n%3").arg(pszReading, strSource, strRun)));
+        // The rule, or the user's choice, and the value shown, where the
+        // machine names them.
+        const QString strRule =
+            machine.value(QLatin1String("expect_rule")).toObject().value(pszReading).toString();
+        if (!strRule.isEmpty()) {
+            QVERIFY2(run.strOut.contains(QRegularExpression(
+                         QStringLiteral("^%1 .* rule=\"%2\"$")
+                             .arg(pszReading, QRegularExpression::escape(strRule).replace("\\\"", "\\\\\"")),
+                         QRegularExpression::MultilineOption)),
+                     qPrintable(strRun));
+        } else {
+            QVERIFY2(!run.strOut.contains(
+                         QRegularExpression(QStringLiteral("^%1 .*chosen by the user").arg(pszReading),
+                                            QRegularExpression::MultilineOption)),
+                     qPrintable(strRun));
+        }
+        const QString strValue =
+            machine.value(QLatin1String("expect_value")).toObject().value(pszReading).toString();
+        if (!strValue.isEmpty()) {
+            QVERIFY2(
+                run.strOut.contains(QRegularExpression(
+                    QStringLiteral("^%1 .* value=%2 ").arg(pszReading, QRegularExpression::escape(strValue)),
+                    QRegularExpression::MultilineOption)),
+                qPrintable(strRun));
+        }
         // A chosen card that sleeps shows no value, and says why.
         if (sysfs.sleepingChips.contains(strSource.section(QLatin1Char(':'), 0, 0))) {
             const QRegularExpression asleep(QStringLiteral("^%1 .* value=--\\(asleep\\) ").arg(pszReading),
                                             QRegularExpression::MultilineOption);
             QVERIFY2(asleep.match(run.strOut).hasMatch(), qPrintable(strRun));
         }
+    }
+    for (const QJsonValue& text : machine.value(QLatin1String("expect_stderr")).toArray()) {
+        QVERIFY2(run.strErr.contains(text.toString()), qPrintable(strRun));
+    }
+    for (const QJsonValue& text : machine.value(QLatin1String("expect_stderr_not")).toArray()) {
+        QVERIFY2(!run.strErr.contains(text.toString()), qPrintable(strRun));
     }
     if (bNoChip) {
         QVERIFY2(run.strOut.contains(QStringLiteral("cpu_fan none (no chip)")), qPrintable(strRun));
@@ -415,19 +467,34 @@ void TestSensorMachines::sleepingGpuIsLeftAsleepAndShownWhenItWakes_data()
     QTest::addColumn<QString>("file");
     QTest::addColumn<QString>("device"); // the sleeping card's PCI device
     QTest::addColumn<QString>("awake");  // its temperature once awake
+    QTest::addColumn<QString>("status"); // its runtime_status while it sleeps
 
     QTest::newRow("amdgpu card beside an APU") << "x3-hybrid-laptop-card-asleep.json"
                                                << "0000:03:00.0"
-                                               << "45";
+                                               << "45"
+                                               << "suspended";
     QTest::newRow("radeon, the only card") << "x4-desktop-only-card-asleep.json"
                                            << "0000:01:00.0"
-                                           << "50";
+                                           << "50"
+                                           << "suspended";
     QTest::newRow("nouveau beside an xe iGPU") << "x5-nouveau-asleep-intel-xe.json"
                                                << "0000:01:00.0"
-                                               << "40";
+                                               << "40"
+                                               << "suspended";
     QTest::newRow("NVIDIA driver") << "x6-nvidia-asleep-amd-apu.json"
                                    << "0000:01:00.0"
-                                   << "47";
+                                   << "47"
+                                   << "suspended";
+    // A read while it suspends would wait for the suspend and wake it again;
+    // one while it resumes would block the reading thread until it is up.
+    QTest::newRow("amdgpu card suspending") << "x3-hybrid-laptop-card-asleep.json"
+                                            << "0000:03:00.0"
+                                            << "45"
+                                            << "suspending";
+    QTest::newRow("NVIDIA driver, card resuming") << "x6-nvidia-asleep-amd-apu.json"
+                                                  << "0000:01:00.0"
+                                                  << "47"
+                                                  << "resuming";
 }
 
 void TestSensorMachines::sleepingGpuIsLeftAsleepAndShownWhenItWakes()
@@ -435,6 +502,7 @@ void TestSensorMachines::sleepingGpuIsLeftAsleepAndShownWhenItWakes()
     QFETCH(QString, file);
     QFETCH(QString, device);
     QFETCH(QString, awake);
+    QFETCH(QString, status);
 
     TestEnv env;
     LogCapture log;
@@ -457,9 +525,10 @@ void TestSensorMachines::sleepingGpuIsLeftAsleepAndShownWhenItWakes()
             strConfig.replace(QStringLiteral("|1\n"), QStringLiteral("|0\n"));
         }
         return WriteText(sysfs.pciFolders.value(device) + "/power/runtime_status",
-                         bAsleep ? "suspended\n" : "active\n") &&
+                         bAsleep ? status + '\n' : QStringLiteral("active\n")) &&
                (sysfs.nvmlConfig.isEmpty() || WriteText(strNvmlConfig, strConfig));
     };
+    QVERIFY(setAsleep(true));
 
     HardwareInfoReader reader([](QString* pError) {
         return SensorLibraryLoader::Load(TestEnv::binPath(QStringLiteral("libvarnoks-sensors-hwmon.so")),

@@ -1,6 +1,7 @@
 #include "logcapture.h"
 #include "testenv.h"
 
+#include "app/common.h"
 #include "sensors/hardwareinforeader.h"
 #include "sensors/sensorlibrary.h"
 
@@ -92,6 +93,7 @@ class TestSensorPlugins : public QObject
 private slots:
     void simReadingsAreSmoothedFromTheSecondValue();
     void simFixtureIsReadAgainWhenItChanges();
+    void userChoiceTakesEffectAtOnceAndAnAbsentOneIsKept();
     void simRejectsBrokenFixtures_data();
     void simRejectsBrokenFixtures();
     void loaderNamesWhatIsMissing_data();
@@ -132,6 +134,61 @@ void TestSensorPlugins::simReadingsAreSmoothedFromTheSecondValue()
     QCOMPARE(snapshots.list.first().strFanRpm, QStringLiteral("1200"));
     QCOMPARE(snapshots.list.last().strFanRpm, QStringLiteral("1400"));
     QCOMPARE(snapshots.list.first().strGPUTemperature, QStringLiteral("36"));
+}
+
+void TestSensorPlugins::userChoiceTakesEffectAtOnceAndAnAbsentOneIsKept()
+{
+    TestEnv env;
+    LogCapture log;
+    const QString strFixture = env.path() + QStringLiteral("/fixture.json");
+    const QByteArray withFans = R"({"sensors": [
+        {"name": "CPU [coretemp-isa-0000] DTS", "readings": [
+            {"kind": 1, "slot": 0, "label": "CPU Package", "unit": "C", "values": [45, 45], "id": "coretemp-isa-0000:temp1"},
+            {"kind": 3, "slot": 0, "label": "CPU Fan", "unit": "RPM", "values": [900, 900], "id": "b-isa-0290:fan1"}]},
+        {"name": "[c-hid-3-1]", "readings": [
+            {"kind": 3, "slot": 3, "label": "Fan speed", "unit": "RPM", "values": [1700, 1700], "id": "c-hid-3-1:fan2"}]}]})";
+    QVERIFY(WriteFile(strFixture, withFans));
+    qputenv("VARNOKS_SENSOR_FIXTURE", QFile::encodeName(strFixture));
+
+    HardwareInfoReader reader(OpenLibrary(SimPath()));
+    Snapshots snapshots(reader);
+    // Chosen before the search, absent: the automatic fan, said once.
+    reader.SetSensorChoice(HardwareInfoReader::CpuFan, QStringLiteral("c-hid-3-1:fan9"));
+    reader.InitHWi32Dll();
+    reader.onReadHardwareInfo();
+    QCOMPARE(snapshots.list.last().strFanRpm, QStringLiteral("900"));
+    QVERIFY(!reader.IsChosenByUser(HardwareInfoReader::CpuFan));
+    QCOMPARE(log.count(QStringLiteral("The chosen CPU fan sensor c-hid-3-1:fan9 is not present")), 1);
+
+    // The same choice announced again says nothing more; a present one
+    // applies at the next cycle, through the settings route.
+    reader.onSettingValueChanged(COMMON::KEY_CPU_FAN_SENSOR, QStringLiteral("c-hid-3-1:fan9"));
+    reader.onSettingValueChanged(COMMON::KEY_CPU_FAN_SENSOR, QStringLiteral("c-hid-3-1:fan2"));
+    reader.onReadHardwareInfo();
+    QCOMPARE(snapshots.list.last().strFanRpm, QStringLiteral("1700"));
+    QVERIFY(reader.IsChosenByUser(HardwareInfoReader::CpuFan));
+    QCOMPARE(reader.Locators().cpuFan.nSensor, 1);
+    QCOMPARE(reader.Locators().cpuFan.nSlot, 3);
+
+    // The candidates carry their identities and the chooser's labels.
+    const QList<SensorCandidate> fans = reader.Candidates(VARNOKS_READING_FAN);
+    QCOMPARE(fans.size(), 2);
+    QCOMPARE(fans.at(1).identity.strIdentity, QStringLiteral("c-hid-3-1:fan2"));
+    QCOMPARE(fans.at(1).identity.Chip(), QStringLiteral("c-hid-3-1"));
+    QCOMPARE(fans.at(1).query.dValue, 1700.0);
+
+    // Junk and "auto" give the automatic fan back.
+    reader.onSettingValueChanged(COMMON::KEY_CPU_FAN_SENSOR, QStringLiteral("c-hid-3-1:fan2;x"));
+    reader.onReadHardwareInfo();
+    QCOMPARE(snapshots.list.last().strFanRpm, QStringLiteral("900"));
+    QVERIFY(!reader.IsChosenByUser(HardwareInfoReader::CpuFan));
+    // Other settings leave the choice alone.
+    reader.onSettingValueChanged(COMMON::KEY_CPU_FAN_SENSOR, QStringLiteral("c-hid-3-1:fan2"));
+    reader.onSettingValueChanged(COMMON::KEY_FAN_RPM_ALARM, QStringLiteral("c-hid-3-1:fan9"));
+    reader.onReadHardwareInfo();
+    QCOMPARE(snapshots.list.last().strFanRpm, QStringLiteral("1700"));
+    QCOMPARE(log.count(QStringLiteral("is not present")), 1);
+    qunsetenv("VARNOKS_SENSOR_FIXTURE");
 }
 
 void TestSensorPlugins::simFixtureIsReadAgainWhenItChanges()
@@ -192,6 +249,9 @@ void TestSensorPlugins::simRejectsBrokenFixtures_data()
     QTest::newRow("label not a text")
         << QByteArray(R"({"sensors": [{"readings": [{"kind": 1, "slot": 0, "label": 5}]}]})") << 1003
         << "label";
+    QTest::newRow("id not a text")
+        << QByteArray(R"({"sensors": [{"readings": [{"kind": 3, "slot": 0, "id": ["a:fan1"]}]}]})") << 1003
+        << "\"id\"";
     QTest::newRow("init error from fixture") << QByteArray(R"({"init": -3, "sensors": []})") << -3 << "";
 }
 
@@ -326,22 +386,26 @@ void TestSensorPlugins::probePrintsTheChosenReadings_data()
 {
     QTest::addColumn<QByteArray>("fixture");
     QTest::addColumn<QString>("expected");
+    QTest::addColumn<QByteArray>("settings"); // the settings file's [General] lines
 
     QTest::newRow("three readings")
         << ThreeReadings("[45.5]")
         << "cpu_temperature sensor=0 slot=1 score=310 label=\"CPU Package\" value=45.5\n"
            "gpu_temperature sensor=2 slot=0 score=-1 label=\"GPU Temperature\" value=35\n"
-           "cpu_fan sensor=1 slot=0 score=-1 label=\"CPU Processor Fan\" value=1000\n";
+           "cpu_fan sensor=1 slot=0 score=-1 label=\"CPU Processor Fan\" value=1000\n"
+        << QByteArray();
     QTest::newRow("nothing found") << QByteArray(R"({"sensors": [{"name": "x"}]})")
                                    << "cpu_temperature none (no candidate)\ngpu_temperature none (no "
-                                      "candidate)\ncpu_fan none (no candidate)\n";
+                                      "candidate)\ncpu_fan none (no candidate)\n"
+                                   << QByteArray();
     QTest::newRow("only invalid readings")
         << QByteArray(R"({"sensors": [{"name": "n", "readings": [
                {"kind": 1, "slot": 0, "label": "CPU Package", "valid": false},
                {"kind": 1, "slot": 1, "label": "GPU Temperature", "query": false},
                {"kind": 3, "slot": 0, "label": "CPU Fan", "unit": "RPM", "valid": false}]}]})")
         << "cpu_temperature none (only invalid readings)\ngpu_temperature none (no candidate)\n"
-           "cpu_fan none (only invalid readings)\n";
+           "cpu_fan none (only invalid readings)\n"
+        << QByteArray();
     QTest::newRow("fahrenheit converted, label quoted")
         << QByteArray(R"({"sensors": [{"name": "n", "readings": [
                {"kind": 1, "slot": 7, "label": "CPU \"Tctl\"\nx", "unit": "F", "values": [212.7]},
@@ -349,20 +413,59 @@ void TestSensorPlugins::probePrintsTheChosenReadings_data()
                {"kind": 3, "slot": 3, "label": "CPU", "unit": "rpm", "values": [900]}]}]})")
         << "cpu_temperature sensor=0 slot=7 score=11 label=\"CPU \\\"Tctl\\\"\\x0ax\" value=100\n"
            "gpu_temperature none (no candidate)\n"
-           "cpu_fan sensor=0 slot=3 score=-1 label=\"CPU\" value=900\n";
+           "cpu_fan sensor=0 slot=3 score=-1 label=\"CPU\" value=900\n"
+        << QByteArray();
+    // The user's choice, by identity, over the search's; a choice the source
+    // does not have leaves the automatic one.
+    const QByteArray withIds = R"({"sensors": [
+        {"name": "CPU [coretemp-isa-0000] DTS", "readings": [
+            {"kind": 1, "slot": 0, "label": "CPU Package", "unit": "C", "values": [45.5], "id": "coretemp-isa-0000:temp1"}]},
+        {"name": "[it8686-isa-0a40]", "readings": [
+            {"kind": 1, "slot": 2, "label": "Proc Socket", "unit": "C", "values": [47], "id": "it8686-isa-0a40:temp3"},
+            {"kind": 3, "slot": 0, "label": "Fan 1", "unit": "RPM", "values": [700], "id": "it8686-isa-0a40:fan1"},
+            {"kind": 3, "slot": 1, "label": "Fan 2", "unit": "RPM", "values": [1500], "id": "it8686-isa-0a40:fan2"}]}]})";
+    QTest::newRow("fan and temperature chosen by the user")
+        << withIds
+        << "cpu_temperature sensor=1 slot=2 score=-1 label=\"Proc Socket\" value=47 "
+           "id=\"it8686-isa-0a40:temp3\" rule=\"chosen by the user\"\n"
+           "gpu_temperature none (no candidate)\n"
+           "cpu_fan sensor=1 slot=1 score=-1 label=\"Fan 2\" value=1500 id=\"it8686-isa-0a40:fan2\" "
+           "rule=\"chosen by the user\"\n"
+        << QByteArray("cpu fan sensor=it8686-isa-0a40:fan2\ncpu temperature sensor=it8686-isa-0a40:temp3\n");
+    QTest::newRow("choices not present, or junk, leave the automatic ones")
+        << withIds
+        << "cpu_temperature sensor=0 slot=0 score=310 label=\"CPU Package\" value=45.5\n"
+           "gpu_temperature none (no candidate)\n"
+           "cpu_fan none (no candidate)\n"
+        << QByteArray("cpu fan sensor=it8686-isa-0a40:fan7\ncpu temperature sensor=0\n"
+                      "gpu temperature sensor=it8686-isa-0a40:fan2/../x\n");
+    // Impossible values show as "--", with what was read.
+    QTest::newRow("fan 65535 and -127 degrees")
+        << ThreeReadings("[-127]").replace("[1000, 1200, 1400]", "[65535]")
+        << "cpu_temperature sensor=0 slot=1 score=310 label=\"CPU Package\" value=--(impossible -127)\n"
+           "gpu_temperature sensor=2 slot=0 score=-1 label=\"GPU Temperature\" value=35\n"
+           "cpu_fan sensor=1 slot=0 score=-1 label=\"CPU Processor Fan\" value=--(impossible 65535)\n"
+        << QByteArray();
 }
 
 void TestSensorPlugins::probePrintsTheChosenReadings()
 {
     QFETCH(QByteArray, fixture);
     QFETCH(QString, expected);
+    QFETCH(QByteArray, settings);
 
     TestEnv env;
     const QString strFixture = env.path() + QStringLiteral("/fixture.json");
     QVERIFY(WriteFile(strFixture, fixture));
+    // Stored by hand, as a user edits the file.
+    QVERIFY(QDir().mkpath(env.configHome() + QStringLiteral("/KR_alvo")));
+    QVERIFY(
+        WriteFile(env.configHome() + QStringLiteral("/KR_alvo/VarnoksPilot.conf"), "[General]\n" + settings));
     const ProbeResult result = RunProbe({QStringLiteral("--chosen")}, SimPath(), strFixture);
     QCOMPARE(result.nExitCode, 0);
     QCOMPARE(result.strOut, expected);
+    // Only a choice that names no reading the source has is reported.
+    QCOMPARE(result.strErr.count(QStringLiteral("is not present")), settings.count("fan7"));
 }
 
 void TestSensorPlugins::probeListsPresentReadingsOnOneLineEach()
@@ -370,15 +473,20 @@ void TestSensorPlugins::probeListsPresentReadingsOnOneLineEach()
     TestEnv env;
     const QString strFixture = env.path() + QStringLiteral("/fixture.json");
     QVERIFY(WriteFile(strFixture, R"({"sensors": [{"name": "A\nB", "readings": [
-        {"kind": 3, "slot": 4, "label": "Fan", "unit": "RPM", "values": [700]},
+        {"kind": 3, "slot": 4, "label": "Fan", "unit": "RPM", "values": [700], "id": "a-isa-0290:fan5"},
         {"kind": 1, "slot": 9, "label": "T", "unit": "\u00b0C", "values": [41.25]},
         {"kind": 1, "slot": 1, "label": "gone", "valid": false},
         {"kind": 2, "slot": 0, "label": "volts"}]}, {"name": "empty"}]})"));
     const ProbeResult result = RunProbe({}, SimPath(), strFixture);
     QCOMPARE(result.nExitCode, 0);
+    // --list says so explicitly.
+    const ProbeResult listed = RunProbe({QStringLiteral("--list")}, SimPath(), strFixture);
+    QCOMPARE(listed.nExitCode, 0);
+    QCOMPARE(listed.strOut, result.strOut);
     QCOMPARE(result.strOut, QString::fromUtf8("sensor 0 \"A\\x0aB\"\n"
                                               "  kind=1 slot=9 label=\"T\" unit=\"\u00b0C\" value=41.25\n"
-                                              "  kind=3 slot=4 label=\"Fan\" unit=\"RPM\" value=700\n"
+                                              "  kind=3 slot=4 label=\"Fan\" unit=\"RPM\" value=700 "
+                                              "id=\"a-isa-0290:fan5\" own_label=\"Fan\"\n"
                                               "sensor 1 \"empty\"\n"));
 }
 

@@ -11,10 +11,12 @@
 #include "ui/csettingdlg.h"
 #include <QAbstractButton>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QTranslator>
@@ -103,7 +105,11 @@ void TestMainWindow::initTestCase()
             {"kind": 1, "slot": 0, "label": "CPU Package", "unit": "C", "values": [52], "valid": true, "query": true},
             {"kind": 3, "slot": 0, "label": "CPU Fan", "unit": "RPM", "values": [1500], "valid": true, "query": true}]},
         {"name": "GPU [amdgpu-pci-0300]", "readings": [
-            {"kind": 1, "slot": 0, "label": "GPU Temperature", "unit": "C", "values": [61], "valid": true, "query": true}]}]})");
+            {"kind": 1, "slot": 0, "label": "GPU Temperature", "unit": "C", "values": [61], "valid": true, "query": true}]},
+        {"name": "[kraken2-hid-3-1]", "readings": [
+            {"kind": 1, "slot": 0, "label": "Coolant", "unit": "C", "values": [127], "id": "kraken2-hid-3-1:temp1"},
+            {"kind": 3, "slot": 0, "label": "Fan", "unit": "RPM", "values": [2100], "id": "kraken2-hid-3-1:fan1"},
+            {"kind": 3, "slot": 1, "label": "Pump", "unit": "RPM", "values": [65535], "id": "kraken2-hid-3-1:fan2"}]}]})");
     fixture.close();
     qputenv("VARNOKS_SENSOR_LIBRARY", QFile::encodeName(TestEnv::binPath("libvarnoks-sensors-sim.so")));
     qputenv("VARNOKS_SENSOR_FIXTURE", QFile::encodeName(fixture.fileName()));
@@ -427,6 +433,46 @@ void TestMainWindow::settingsChangesReachRotationAndSender()
     QVERIFY(sim.waitForReports("a", 2, 5000));
     for (const DevsimDriver::Report& report : sim.reports("a"))
         QCOMPARE(report.alarm, 0);
+
+    // Readings the user chooses in the sensor chooser reach the reports at
+    // once: the cooler's fan, and a temperature whose 127 is a firmware
+    // placeholder, shown as no reading and never alarmed on.
+    const auto choose = [&](const QString& cpu, const QString& fan) {
+        BoxAnswerer answerer;
+        answerer.push([&](QWidget* chooser) {
+            auto* cpuList = chooser->findChild<QComboBox*>(QStringLiteral("cmb_sensor_0"));
+            auto* fanList = chooser->findChild<QComboBox*>(QStringLiteral("cmb_sensor_2"));
+            cpuList->setCurrentIndex(cpuList->findData(cpu));
+            fanList->setCurrentIndex(fanList->findData(fan));
+            chooser->findChild<QPushButton*>(QStringLiteral("btn_ok"))->click();
+        });
+        QTest::mouseClick(settings->findChild<QPushButton*>("btn_choose_sensors"), Qt::LeftButton);
+        QCOMPARE(answerer.count(), 0); // no message box on the way
+    };
+    choose(QStringLiteral("kraken2-hid-3-1:temp1"), QStringLiteral("kraken2-hid-3-1:fan1"));
+    QCOMPARE(CommonTools::GetSettingValue(COMMON::KEY_CPU_FAN_SENSOR, QString()).toString(),
+             QStringLiteral("kraken2-hid-3-1:fan1"));
+    settings->findChild<QCheckBox*>("checkBox_displayFanSpeed")->setChecked(true);
+    QTest::qWait(600);
+    sim.clearLines();
+    QVERIFY(sim.waitForReports("a", 3, 5000));
+    for (const DevsimDriver::Report& report : sim.reports("a")) {
+        QCOMPARE(report.fan, 2100);
+        QCOMPARE(report.cpu, 0);
+        QCOMPARE(report.alarm, 0);
+    }
+    // The pump's 65535 is no reading either; back to automatic afterwards.
+    choose(QStringLiteral("auto"), QStringLiteral("kraken2-hid-3-1:fan2"));
+    QTest::qWait(600);
+    sim.clearLines();
+    QVERIFY(sim.waitForReports("a", 3, 5000));
+    for (const DevsimDriver::Report& report : sim.reports("a")) {
+        QVERIFY(report.fan != 65535);
+        QCOMPARE(report.cpu, 52);
+        QCOMPARE(report.alarm, 0);
+    }
+    choose(QStringLiteral("auto"), QStringLiteral("auto"));
+    QCOMPARE(CommonTools::GetSensorChoice(COMMON::KEY_CPU_FAN_SENSOR), COMMON::SENSOR_CHOICE_AUTO);
 }
 
 void TestMainWindow::handEditedJunkSettingsReadAsDefaults()

@@ -274,6 +274,15 @@ void TestHardwareInfoReader::shownCpuTemperatureMovesAtMostOneStepPerCycle_data(
         << QVariantList{212.7, 100} << QStringList{"100", "91.2"} << "F";
     QTest::newRow("not a number is invalid") << QVariantList{40, std::numeric_limits<double>::quiet_NaN(), 41}
                                              << QStringList{"40", "--", "41"} << celsius;
+    // Impossible values are no readings: they leave the state alone.
+    QTest::newRow("bounds are possible, beyond them not")
+        << QVariantList{-40, -40.5, 150, 150.5} << QStringList{"-40", "--", "-31.2", "--"} << celsius;
+    QTest::newRow("firmware placeholder between readings")
+        << QVariantList{40, 127, 41, 111, -127} << QStringList{"40", "--", "41", "--", "--"} << celsius;
+    QTest::newRow("placeholders count only exactly")
+        << QVariantList{110.5, 111.5} << QStringList{"110.5", "111.5"} << celsius;
+    QTest::newRow("fahrenheit bound after conversion")
+        << QVariantList{302, 304} << QStringList{"150", "--"} << "F";
 }
 
 void TestHardwareInfoReader::shownCpuTemperatureMovesAtMostOneStepPerCycle()
@@ -309,16 +318,29 @@ void TestHardwareInfoReader::failedReadingsLogAndKeepDashes_data()
     QTest::addColumn<bool>("queryFails");
     QTest::addColumn<bool>("asleep");
     QTest::addColumn<QString>("message");
+    QTest::addColumn<double>("impossible"); // a valid but impossible value; NaN: none
+    const double none = std::numeric_limits<double>::quiet_NaN();
 
-    QTest::newRow("cpu error") << 0 << true << false << kCpuError;
-    QTest::newRow("cpu invalid") << 0 << false << false << kCpuInvalid;
-    QTest::newRow("fan error") << 1 << true << false << kFanError;
-    QTest::newRow("fan invalid") << 1 << false << false << kFanInvalid;
-    QTest::newRow("gpu error") << 2 << true << false << kGpuError;
-    QTest::newRow("gpu invalid") << 2 << false << false << kGpuInvalid;
+    QTest::newRow("cpu error") << 0 << true << false << kCpuError << none;
+    QTest::newRow("cpu invalid") << 0 << false << false << kCpuInvalid << none;
+    QTest::newRow("fan error") << 1 << true << false << kFanError << none;
+    QTest::newRow("fan invalid") << 1 << false << false << kFanInvalid << none;
+    QTest::newRow("gpu error") << 2 << true << false << kGpuError << none;
+    QTest::newRow("gpu invalid") << 2 << false << false << kGpuInvalid << none;
     // A sleeping device: one line when it falls asleep, one when it is back.
-    QTest::newRow("gpu asleep") << 2 << false << true << kGpuInvalid;
-    QTest::newRow("fan asleep") << 1 << false << true << kFanInvalid;
+    QTest::newRow("gpu asleep") << 2 << false << true << kGpuInvalid << none;
+    QTest::newRow("fan asleep") << 1 << false << true << kFanInvalid << none;
+    // An impossible value: shown as "--", one line when it appears, one when
+    // a possible value is back.
+    QTest::newRow("fan 65535, the no-reading value")
+        << 1 << false << false << "CPU fan reads 65535" << 65535.0;
+    QTest::newRow("fan faster than any fan") << 1 << false << false << "CPU fan reads 30000.5" << 30000.5;
+    QTest::newRow("fan below zero") << 1 << false << false << "CPU fan reads -1" << -1.0;
+    QTest::newRow("cpu -127 placeholder") << 0 << false << false << "CPU temperature reads -127" << -127.0;
+    QTest::newRow("cpu below -40") << 0 << false << false << "CPU temperature reads -40.5" << -40.5;
+    QTest::newRow("cpu 127 placeholder") << 0 << false << false << "CPU temperature reads 127" << 127.0;
+    QTest::newRow("gpu 111 placeholder") << 2 << false << false << "GPU temperature reads 111" << 111.0;
+    QTest::newRow("gpu above 150") << 2 << false << false << "GPU temperature reads 150.5" << 150.5;
 }
 
 void TestHardwareInfoReader::failedReadingsLogAndKeepDashes()
@@ -327,6 +349,8 @@ void TestHardwareInfoReader::failedReadingsLogAndKeepDashes()
     QFETCH(bool, queryFails);
     QFETCH(bool, asleep);
     QFETCH(QString, message);
+    QFETCH(double, impossible);
+    const bool bImpossible = !std::isnan(impossible);
 
     TestEnv env;
     LogCapture log;
@@ -341,7 +365,11 @@ void TestHardwareInfoReader::failedReadingsLogAndKeepDashes()
 
     const int kinds[] = {VARNOKS_READING_TEMPERATURE, VARNOKS_READING_FAN, VARNOKS_READING_TEMPERATURE};
     const int slotIndex[] = {0, 2, 5};
-    source.Set(failing, kinds[failing], slotIndex[failing], 99.0, false, !queryFails);
+    if (bImpossible) {
+        source.Set(failing, kinds[failing], slotIndex[failing], impossible);
+    } else {
+        source.Set(failing, kinds[failing], slotIndex[failing], 99.0, false, !queryFails);
+    }
     source.Find(failing, kinds[failing], slotIndex[failing])->bAsleep = asleep;
     reader.onReadHardwareInfo();
     reader.onReadHardwareInfo();
@@ -355,25 +383,31 @@ void TestHardwareInfoReader::failedReadingsLogAndKeepDashes()
     QCOMPARE(info.strGPUUsageRate, QString());
 
     // One line per cycle, at the error level, from the read operation; no
-    // other reading complains.
-    const QStringList lines = log.matching(QStringLiteral("hwi32"));
-    QCOMPARE(lines.size(), asleep ? 1 : 2);
+    // other reading complains. An impossible value: one warning.
+    const QStringList lines = log.matching(bImpossible ? message : QStringLiteral("hwi32"));
+    QCOMPARE(lines.size(), asleep || bImpossible ? 1 : 2);
+    QCOMPARE(log.count(QStringLiteral("HardwareInfoReader::ReadHWInfoByHWi32Dll()")), lines.size());
     for (const QString& line : lines) {
-        QVERIFY2(line.endsWith(QStringLiteral("HardwareInfoReader::ReadHWInfoByHWi32Dll(): ") + message),
+        QVERIFY2(bImpossible ||
+                     line.endsWith(QStringLiteral("HardwareInfoReader::ReadHWInfoByHWi32Dll(): ") + message),
                  qPrintable(line));
-        QVERIFY2(line.contains(RSLogger::GetLevelName(LOG_ERROR)), qPrintable(line));
+        QVERIFY2(line.contains(RSLogger::GetLevelName(bImpossible ? LOG_WARNING : LOG_ERROR)),
+                 qPrintable(line));
     }
-    if (asleep) {
+    if (asleep || bImpossible) {
         source.Set(failing, kinds[failing], slotIndex[failing], 42.0);
         source.Find(failing, kinds[failing], slotIndex[failing])->bAsleep = false;
         reader.onReadHardwareInfo();
         reader.onReadHardwareInfo();
         // The woken reading shows again, the others as before.
         const COMMON::HardwareInfo& awake = snapshots.list.last();
+        QCOMPARE(awake.strCPUTemperature, failing == 0 ? QStringLiteral("42") : QStringLiteral("51.5"));
         QCOMPARE(awake.strFanRpm, failing == 1 ? QStringLiteral("42") : QStringLiteral("1250"));
         QCOMPARE(awake.strGPUTemperature, failing == 2 ? QStringLiteral("42") : QStringLiteral("38"));
-        QCOMPARE(log.count(QStringLiteral("valid again, its device woke up")), 1);
-        QCOMPARE(log.count(QStringLiteral("hwi32")), 2);
+        QCOMPARE(log.count(asleep ? QStringLiteral("valid again, its device woke up")
+                                  : QStringLiteral("reads possible values again")),
+                 1);
+        QCOMPARE(log.count(QStringLiteral("HardwareInfoReader::ReadHWInfoByHWi32Dll()")), 2);
     }
 }
 
@@ -531,8 +565,9 @@ void TestHardwareInfoReader::gpuAndFanAreShownWithoutSmoothing()
     HardwareInfoReader reader(FakeOpener());
     Snapshots snapshots(reader);
     reader.InitHWi32Dll();
-    const double fans[] = {800, 2450.5, 1234567};
-    const double gpus[] = {30, 85.125, 31};
+    // The highest possible values are shown as they are.
+    const double fans[] = {800, 2450.5, 29999.95};
+    const double gpus[] = {30, 85.125, 150};
     for (int i = 0; i < 3; ++i) {
         source.Set(1, VARNOKS_READING_FAN, 2, fans[i]);
         source.Set(2, VARNOKS_READING_TEMPERATURE, 5, gpus[i]);
@@ -542,7 +577,7 @@ void TestHardwareInfoReader::gpuAndFanAreShownWithoutSmoothing()
     for (const COMMON::HardwareInfo& info : snapshots.list) {
         shown << info.strFanRpm + QLatin1Char('/') + info.strGPUTemperature;
     }
-    QCOMPARE(shown, QStringList({"800/30", "2450.5/85.125", "1.23457e+06/31"}));
+    QCOMPARE(shown, QStringList({"800/30", "2450.5/85.125", "30000/150"}));
 }
 
 QTEST_GUILESS_MAIN(TestHardwareInfoReader)

@@ -257,6 +257,68 @@ void TestHwmonLabels::searchPicksTheRightReadingsOnCommonHardware_data()
         << "none"
         << "none"
         << "[toshiba_acpi_sensors-acpi-0] / CPU Fan (fan1)";
+    // A board controller's reading through AMD's interface counts like PECI.
+    QTest::newRow("amd tsi on the board without k10temp")
+        << "nct6687-isa-0a20: t=SYSTIN,AMD TSI Addr 98h,VRM MOS"
+        << "[nct6687-isa-0a20] / CPU AMD TSI Addr 98h"
+        << "none"
+        << "none";
+    QTest::newRow("k10temp over the board's tsi")
+        << "nct6687-isa-0a20: t=AMD TSI Addr 98h || k10temp-pci-00c3: t=Tctl"
+        << "CPU [k10temp-pci-00c3] DTS / CPU Tctl"
+        << "none"
+        << "none";
+    QTest::newRow("sb-tsi after the board's cputin, as peci")
+        << "nct6776-isa-0290: t=AMD SB-TSI,CPUTIN,TSI0_TEMP"
+        << "[nct6776-isa-0290] / CPUTIN"
+        << "none"
+        << "none";
+    QTest::newRow("tsi0 of a newer controller") << "nct6799-isa-0290: t=SYSTIN,TSI0_TEMP"
+                                                << "[nct6799-isa-0290] / CPU TSI0_TEMP"
+                                                << "none"
+                                                << "none";
+    QTest::newRow("tsi inside another word is not tsi") << "it8686-isa-0a40: t=PTSIN,VTSI"
+                                                        << "none"
+                                                        << "none"
+                                                        << "none";
+    // A liquid cooler's fan channel where the board names no CPU fan.
+    QTest::newRow("cooler fan channel, the pump passed by")
+        << "z53-hid-3-4: t=Coolant temp; f=Pump speed,Fan speed"
+        << "none"
+        << "none"
+        << "[z53-hid-3-4] / CPU Fan (Fan speed)";
+    QTest::newRow("a cooler's pump alone is no cpu fan")
+        << "x53-hid-3-2: f=Pump speed || nct6798-isa-0290: f=-,-"
+        << "none"
+        << "none"
+        << "none";
+    QTest::newRow("a labelled board cpu fan over the cooler")
+        << "kraken2-hid-3-1: f=Fan,Pump || nct6687-isa-0a20: f=CPU Fan"
+        << "none"
+        << "none"
+        << "[nct6687-isa-0a20] / CPU Fan";
+    QTest::newRow("a pump labelled as the cpu fan") << "kraken2-hid-3-1: f=Fan=0,CPU Pump"
+                                                    << "none"
+                                                    << "none"
+                                                    << "[kraken2-hid-3-1] / CPU Pump";
+    QTest::newRow("any hid chip with a pump is a cooler") << "aio-hid-3-9: f=Pump,Radiator fan"
+                                                          << "none"
+                                                          << "none"
+                                                          << "[aio-hid-3-9] / CPU Fan (Radiator fan)";
+    QTest::newRow("a hid chip without a pump is no cooler") << "fanhub-hid-3-9: f=Fan 1"
+                                                            << "none"
+                                                            << "none"
+                                                            << "none";
+    QTest::newRow("the pump block's own fan is no radiator fan")
+        << "rog_ryujin-hid-3-1: f=Pump speed,Internal fan speed"
+        << "none"
+        << "none"
+        << "none";
+    QTest::newRow("a turning cooler fan before a stopped one")
+        << "d5next-hid-3-1: f=Pump speed,Fan speed=0,Fan 2 speed"
+        << "none"
+        << "none"
+        << "[d5next-hid-3-1] / CPU Fan (Fan 2 speed)";
     QTest::newRow("soc zone over cluster zones")
         << "bigcore0_thermal-virtual-0: t=- || soc_thermal-virtual-0: t=- || gpu_thermal-virtual-0: t=-"
         << "CPU [soc_thermal-virtual-0] DTS / CPU Temperature (temp1)"

@@ -3,6 +3,7 @@
 #include "autostart/xdgautostartentry.h"
 #include "boxanswerer.h"
 #include "logcapture.h"
+#include "sensors/sensorsearch.h"
 #include "testenv.h"
 #include "ui/csettingdlg.h"
 
@@ -22,6 +23,12 @@
 #include <QtTest>
 
 namespace {
+
+QString nKindUnit(const char* id)
+{
+    return QString::fromLatin1(id).contains(QLatin1String(":fan")) ? QStringLiteral("RPM")
+                                                                   : QStringLiteral("C");
+}
 
 const QString ABSENT = QStringLiteral("<absent>");
 
@@ -88,6 +95,7 @@ class TestCSettingDlg : public QObject
 
 private slots:
     void formHasTheNamedControlsAndFixedSize();
+    void everyTextOfTheFormIsInTheCatalogues();
     void firstStartWithEmptyStoreShowsDefaults();
     void loadingShowsStoredValuesAndStoresNormalisedOnes_data();
     void loadingShowsStoredValuesAndStoresNormalisedOnes();
@@ -104,6 +112,8 @@ private slots:
     void closingOnlyHidesDialog();
     void englishCatalogueTranslatesFormAndQuestion();
     void styleSheetGivesGreyBackgroundAndRedGroups();
+    void sensorChooserStoresAnnouncesAndShowsTheChoice_data();
+    void sensorChooserStoresAnnouncesAndShowsTheChoice();
 };
 
 void TestCSettingDlg::formHasTheNamedControlsAndFixedSize()
@@ -119,122 +129,70 @@ void TestCSettingDlg::formHasTheNamedControlsAndFixedSize()
     QCOMPARE(dialog.windowFlags() & (Qt::WindowContextHelpButtonHint | Qt::WindowMinimizeButtonHint),
              Qt::WindowFlags());
     QVERIFY(dialog.windowFlags() & Qt::WindowCloseButtonHint);
-    QCOMPARE(dialog.windowTitle(), QString::fromUtf8("设置"));
 
-    auto* outer = qobject_cast<QVBoxLayout*>(dialog.layout());
-    QVERIFY(outer);
-    QCOMPARE(outer->objectName(), QStringLiteral("verticallayout"));
-    QCOMPARE(outer->spacing(), 10);
-    QCOMPARE(outer->contentsMargins().top(), 9);
-    QCOMPARE(outer->stretch(0), 4);
-    QCOMPARE(outer->stretch(1), 3);
-    QCOMPARE(outer->stretch(2), 2);
+    // The controls the dialog's slots, the style sheet and the catalogues
+    // know by name.
+    for (const char* name : {"cmb_language", "cmb_start_up", "cmb_temperature_unit"})
+        QVERIFY2(child<QComboBox>(&dialog, name), name);
+    for (const char* name :
+         {"checkBox_displayCPUTemp", "checkBox_displayGPUTemp", "checkBox_displayFanSpeed"})
+        QVERIFY2(child<QCheckBox>(&dialog, name), name);
+    for (const char* name : {"groupBox_2", "groupBox_alarminfo", "groupBox_displayitem"})
+        QVERIFY2(child<QGroupBox>(&dialog, name), name);
+    QVERIFY(child<QPushButton>(&dialog, "btn_choose_sensors"));
 
-    // Group, its grid and margins; the style sheet and the translation
-    // catalogues find the widgets by these names.
-    const struct
-    {
-        const char* group;
-        const char* title;
-        const char* grid;
-        QMargins margins;
-    } groups[] = {
-        {"groupBox_2", "通用设置", "gridLayout", QMargins(0, 0, 20, 0)},
-        {"groupBox_alarminfo", "报警阈值", "gridLayout_2", QMargins(0, 0, 20, 0)},
-        {"groupBox_displayitem", "设备显示项", "gridLayout_3", QMargins(30, 0, 10, 0)},
-    };
-    for (int i = 0; i < 3; ++i) {
-        auto* group = child<QGroupBox>(&dialog, groups[i].group);
-        QVERIFY(group);
-        QCOMPARE(outer->itemAt(i)->widget(), group);
-        QCOMPARE(group->title(), QString::fromUtf8(groups[i].title));
-        auto* grid = qobject_cast<QGridLayout*>(group->layout());
-        QVERIFY(grid);
-        QCOMPARE(grid->objectName(), QString::fromLatin1(groups[i].grid));
-        QCOMPARE(grid->contentsMargins(), groups[i].margins);
-    }
-    QCOMPARE(qobject_cast<QGridLayout*>(child<QGroupBox>(&dialog, "groupBox_displayitem")->layout())
-                 ->horizontalSpacing(),
-             6);
-
-    // Label and control side by side, at the row the form gives them.
-    const struct
-    {
-        const char* label;
-        const char* text;
-        const char* control;
-        int row;
-    } rows[] = {
-        {"lbl_language", "语言", "cmb_language", 1},
-        {"lbl_start_up", "开机启动", "cmb_start_up", 2},
-        {"lbl_temperature_unit", "温度单位", "cmb_temperature_unit", 3},
-        {"lbl_changeInterval", "数据切换间隔(s)", "spinBox_changeInterval", 4},
-        {"lbl_cpu_temp_alarm", "CPU温度阈值(℃)", "spinBox_cpu_temp_alarm", 0},
-        {"lbl_gpu_temp_alarm", "GPU温度阈值(℃)", "spinBox_gpu_temp_alarm", 2},
-        {"lbl_fanRpm_alarm", "风扇转速阈值(转)", "spinBox_fanRpm_alarm", 3},
-    };
-    for (const auto& row : rows) {
-        auto* label = child<QLabel>(&dialog, row.label);
-        QWidget* control = child<QWidget>(&dialog, row.control);
-        QVERIFY(label && control);
-        QCOMPARE(label->text(), QString::fromUtf8(row.text));
-        QCOMPARE(label->alignment() & (Qt::AlignRight | Qt::AlignVCenter), Qt::AlignRight | Qt::AlignVCenter);
-        auto* grid = qobject_cast<QGridLayout*>(label->parentWidget()->layout());
-        int r = -1, c = -1, rs = 0, cs = 0;
-        grid->getItemPosition(grid->indexOf(label), &r, &c, &rs, &cs);
-        QCOMPARE(QPoint(c, r), QPoint(0, row.row));
-        grid->getItemPosition(grid->indexOf(control), &r, &c, &rs, &cs);
-        QCOMPARE(QPoint(c, r), QPoint(1, row.row));
-    }
-
-    const QStringList languages{"简体中文", "繁體中文", "English"};
-    const QStringList startUp{"是", "否"};
-    const QStringList units{"摄氏度（℃）", "华氏度（℉）"};
-    const std::pair<const char*, QStringList> combos[] = {
-        {"cmb_language", languages}, {"cmb_start_up", startUp}, {"cmb_temperature_unit", units}};
-    for (const auto& combo : combos) {
-        QStringList items;
-        auto* box = child<QComboBox>(&dialog, combo.first);
-        for (int i = 0; i < box->count(); ++i)
-            items << box->itemText(i);
-        QCOMPARE(items, combo.second);
-    }
-
-    const struct
-    {
-        const char* name;
-        int minimum;
-        int maximum;
-    } spins[] = {{"spinBox_changeInterval", 1, 60},
-                 {"spinBox_cpu_temp_alarm", 0, 220},
-                 {"spinBox_gpu_temp_alarm", 0, 220},
-                 {"spinBox_fanRpm_alarm", 0, 10000}};
+    // Each spin box takes exactly what the settings table accepts for its
+    // key: its bounds read back as themselves, one beyond as the default.
+    const std::pair<const char*, QString> spins[] = {{"spinBox_changeInterval", COMMON::KEY_CHANGE_INTERVAL},
+                                                     {"spinBox_cpu_temp_alarm", COMMON::KEY_CPU_TEMP_ALARM},
+                                                     {"spinBox_gpu_temp_alarm", COMMON::KEY_GPU_TEMP_ALARM},
+                                                     {"spinBox_fanRpm_alarm", COMMON::KEY_FAN_RPM_ALARM}};
     for (const auto& spin : spins) {
-        auto* box = child<QSpinBox>(&dialog, spin.name);
-        QVERIFY(box);
-        QCOMPARE(box->minimum(), spin.minimum);
-        QCOMPARE(box->maximum(), spin.maximum);
+        auto* box = child<QSpinBox>(&dialog, spin.first);
+        QVERIFY2(box, spin.first);
+        const QString& key = spin.second;
+        const int nDefault = CommonTools::SettingValueToInt(key, QStringLiteral("junk"));
+        QCOMPARE(CommonTools::SettingValueToInt(key, QString::number(box->minimum())), box->minimum());
+        QCOMPARE(CommonTools::SettingValueToInt(key, QString::number(box->maximum())), box->maximum());
+        QCOMPARE(CommonTools::SettingValueToInt(key, QString::number(box->minimum() - 1)), nDefault);
+        QCOMPARE(CommonTools::SettingValueToInt(key, QString::number(box->maximum() + 1)), nDefault);
+        QVERIFY(nDefault >= box->minimum() && nDefault <= box->maximum());
         QCOMPARE(box->singleStep(), 1);
         QVERIFY(box->suffix().isEmpty());
     }
+}
 
-    const struct
-    {
-        const char* name;
-        const char* text;
-        int row;
-        int column;
-    } checks[] = {{"checkBox_displayCPUTemp", "CPU温度", 0, 0},
-                  {"checkBox_displayGPUTemp", "GPU温度", 0, 1},
-                  {"checkBox_displayFanSpeed", "风扇转速", 1, 0}};
-    auto* grid3 = qobject_cast<QGridLayout*>(child<QGroupBox>(&dialog, "groupBox_displayitem")->layout());
-    for (const auto& check : checks) {
-        auto* box = child<QCheckBox>(&dialog, check.name);
-        QVERIFY(box);
-        QCOMPARE(box->text(), QString::fromUtf8(check.text));
-        int r = -1, c = -1, rs = 0, cs = 0;
-        grid3->getItemPosition(grid3->indexOf(box), &r, &c, &rs, &cs);
-        QCOMPARE(QPoint(c, r), QPoint(check.column, check.row));
+void TestCSettingDlg::everyTextOfTheFormIsInTheCatalogues()
+{
+    TestEnv env;
+    LogCapture log;
+    CSettingDlg dialog;
+    // Every text the untranslated form shows, with the unit sign it starts
+    // with; the language names are shown as they are in every language.
+    QStringList texts{dialog.windowTitle()};
+    for (QLabel* label : dialog.findChildren<QLabel*>())
+        texts << label->text();
+    for (QAbstractButton* button : dialog.findChildren<QAbstractButton*>())
+        texts << button->text();
+    for (QGroupBox* group : dialog.findChildren<QGroupBox*>())
+        texts << group->title();
+    for (QComboBox* combo : dialog.findChildren<QComboBox*>()) {
+        if (combo->objectName() == QLatin1String("cmb_language"))
+            continue;
+        for (int i = 0; i < combo->count(); ++i)
+            texts << combo->itemText(i);
+    }
+    texts.removeAll(QString());
+    QVERIFY(texts.size() >= 10);
+    for (const int language : {0, 1, 2}) {
+        QTranslator catalogue;
+        QVERIFY(catalogue.load(CommonTools::GetTranslationFile(language)));
+        for (const QString& text : texts) {
+            QVERIFY2(
+                !catalogue.translate("SettingDlg", text.toUtf8().constData()).isEmpty(),
+                qPrintable(
+                    QStringLiteral("%1 lacks \"%2\"").arg(CommonTools::GetTranslationFile(language), text)));
+        }
     }
 }
 
@@ -276,15 +234,18 @@ void TestCSettingDlg::loadingShowsStoredValuesAndStoresNormalisedOnes_data()
     QTest::addColumn<QString>("control");
     QTest::addColumn<int>("shown");
     QTest::addColumn<QString>("storedAfter");
-    // Check boxes are ticked for any non-zero value; the stored text stays.
+    // Check boxes are ticked for any non-zero value, which is stored again
+    // as the box's own state, 2.
     QTest::newRow("fan rpm 1") << COMMON::KEY_DISPLAY_FAN_RPM << "1"
-                               << "checkBox_displayFanSpeed" << 2 << "1";
+                               << "checkBox_displayFanSpeed" << 2 << "2";
+    QTest::newRow("fan rpm 2 stays") << COMMON::KEY_DISPLAY_FAN_RPM << "2"
+                                     << "checkBox_displayFanSpeed" << 2 << "2";
     QTest::newRow("cpu temperature -3") << COMMON::KEY_DISPLAY_CPU_TEMP << "-3"
-                                        << "checkBox_displayCPUTemp" << 2 << "-3";
+                                        << "checkBox_displayCPUTemp" << 2 << "2";
     QTest::newRow("gpu temperature 0") << COMMON::KEY_DISPLAY_GPU_TEMP << "0"
                                        << "checkBox_displayGPUTemp" << 0 << "0";
     QTest::newRow("gpu temperature text") << COMMON::KEY_DISPLAY_GPU_TEMP << "yes"
-                                          << "checkBox_displayGPUTemp" << 2 << "yes";
+                                          << "checkBox_displayGPUTemp" << 2 << "2";
     // Values the dialog could not have stored show the default.
     QTest::newRow("interval 7") << COMMON::KEY_CHANGE_INTERVAL << "7"
                                 << "spinBox_changeInterval" << 7 << "7";
@@ -682,6 +643,127 @@ void TestCSettingDlg::styleSheetGivesGreyBackgroundAndRedGroups()
         QVERIFY2(redInTitle >= 5, name);
         // Inside the group the background is grey as well.
         QCOMPARE(QColor(image.pixel(area.left() + 4, area.bottom() - 3)), QColor(237, 237, 237));
+    }
+}
+
+// Two fans and a temperature, as a sensor source offers them.
+QList<SensorCandidate> chooserCandidates(int nKind)
+{
+    const auto candidate = [](const char* id, const char* label, double value, bool valid) {
+        SensorCandidate c;
+        c.identity.strIdentity = QString::fromLatin1(id);
+        c.identity.strLabel = QString::fromLatin1(label);
+        c.query.bQueried = true;
+        c.query.bValid = valid;
+        c.query.dValue = value;
+        c.query.strUnit = nKindUnit(id);
+        return c;
+    };
+    if (nKind == VARNOKS_READING_FAN)
+        return {candidate("nct6798-isa-0290:fan1", "", 0, true),
+                candidate("nct6798-isa-0290:fan2", "fan2", 1180, true),
+                candidate("z53-hid-3-4:fan2", "Fan speed", 65535, true)};
+    return {candidate("k10temp-pci-00c3:temp1", "Tctl", 48.5, true),
+            candidate("amdgpu-pci-0300:temp1", "edge", 0, false)};
+}
+
+void TestCSettingDlg::sensorChooserStoresAnnouncesAndShowsTheChoice_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("storedBefore"); // ABSENT: nothing stored
+    QTest::addColumn<int>("shownBefore");      // index selected when the chooser opens
+    QTest::addColumn<QString>("picked");       // the item's value the user picks; "" picks nothing
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QString>("storedAfter");
+
+    const QString fan = COMMON::KEY_CPU_FAN_SENSOR;
+    const QString cpu = COMMON::KEY_CPU_TEMPERATURE_SENSOR;
+    QTest::newRow("fan chosen") << fan << ABSENT << 0 << "nct6798-isa-0290:fan2" << true
+                                << "nct6798-isa-0290:fan2";
+    QTest::newRow("cooler fan chosen over a choice")
+        << fan << "nct6798-isa-0290:fan2" << 2 << "z53-hid-3-4:fan2" << true << "z53-hid-3-4:fan2";
+    QTest::newRow("back to automatic") << cpu << "k10temp-pci-00c3:temp1" << 1 << "auto" << true << "auto";
+    QTest::newRow("cancel keeps the store")
+        << fan << ABSENT << 0 << "nct6798-isa-0290:fan1" << false << ABSENT;
+    // A value the program could not have stored reads as automatic and
+    // stays as it is until the user picks another.
+    QTest::newRow("junk reads as automatic")
+        << fan << "nct6798-isa-0290:fan2 /../../etc" << 0 << "" << true << "nct6798-isa-0290:fan2 /../../etc";
+    QTest::newRow("far too long reads as automatic")
+        << cpu << QString(300, QLatin1Char('a')) + ":temp1" << 0 << "" << true
+        << QString(300, QLatin1Char('a')) + ":temp1";
+    // Stored on another machine: shown last, kept.
+    QTest::newRow("absent choice is kept")
+        << fan << "it8686-isa-0a40:fan3" << 4 << "" << true << "it8686-isa-0a40:fan3";
+}
+
+void TestCSettingDlg::sensorChooserStoresAnnouncesAndShowsTheChoice()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, storedBefore);
+    QFETCH(int, shownBefore);
+    QFETCH(QString, picked);
+    QFETCH(bool, ok);
+    QFETCH(QString, storedAfter);
+    TestEnv env;
+    LogCapture log;
+    if (storedBefore != ABSENT)
+        CommonTools::SetSettingValue(key, storedBefore);
+    const int reading = key == COMMON::KEY_CPU_FAN_SENSOR ? 2 : 0;
+    CSettingDlg dialog;
+    dialog.setSensorCandidateSource(&chooserCandidates);
+    QSignalSpy spy(&dialog, SIGNAL(settingInfoChanged(QString, QString)));
+
+    QStringList items;
+    int shown = -1;
+    BoxAnswerer answerer;
+    answerer.push([&](QWidget* window) {
+        auto* list = window->findChild<QComboBox*>(QStringLiteral("cmb_sensor_%1").arg(reading));
+        if (!list)
+            return;
+        for (int i = 0; i < list->count(); ++i)
+            items << list->itemText(i);
+        shown = list->currentIndex();
+        if (!picked.isEmpty())
+            list->setCurrentIndex(list->findData(picked));
+        window->findChild<QPushButton*>(ok ? "btn_ok" : "btn_cancel")->click();
+    });
+    QTest::mouseClick(child<QPushButton>(&dialog, "btn_choose_sensors"), Qt::LeftButton);
+
+    // Automatic first, then every candidate with chip, label and value.
+    QVERIFY2(items.size() >= 3, qPrintable(items.join('|')));
+    QCOMPARE(items.first(), QString::fromUtf8("自动"));
+    if (reading == 2) {
+        QCOMPARE(items.mid(1, 3),
+                 (QStringList{"nct6798-isa-0290  fan1  0 RPM", "nct6798-isa-0290  fan2  1180 RPM",
+                              "z53-hid-3-4  fan2 \"Fan speed\"  --"}));
+    } else {
+        QCOMPARE(items.mid(1, 2), (QStringList{QString::fromUtf8("k10temp-pci-00c3  temp1 \"Tctl\"  48.5 ℃"),
+                                               "amdgpu-pci-0300  temp1 \"edge\"  --"}));
+    }
+    QCOMPARE(shown, shownBefore);
+    if (shownBefore == items.size() - 1 && items.size() == 5)
+        QCOMPARE(items.last(), storedBefore + QString::fromUtf8("（当前不存在）"));
+    QCOMPARE(stored(key), storedAfter);
+    const bool changed = storedAfter != storedBefore;
+    QCOMPARE(announced(spy), changed ? QStringList{key + "=" + storedAfter} : QStringList());
+    QCOMPARE(CommonTools::GetSensorChoice(key),
+             CommonTools::SensorChoiceFromText(storedAfter == ABSENT ? QString() : storedAfter));
+
+    // The next time the chooser shows what is stored now.
+    if (changed) {
+        int shownAgain = -1;
+        QString valueAgain;
+        answerer.push([&](QWidget* window) {
+            auto* list = window->findChild<QComboBox*>(QStringLiteral("cmb_sensor_%1").arg(reading));
+            shownAgain = list->currentIndex();
+            valueAgain = list->currentData().toString();
+            window->findChild<QPushButton*>("btn_cancel")->click();
+        });
+        QTest::mouseClick(child<QPushButton>(&dialog, "btn_choose_sensors"), Qt::LeftButton);
+        QCOMPARE(valueAgain, storedAfter);
+        QVERIFY(shownAgain >= 0);
+        QCOMPARE(spy.count(), 1);
     }
 }
 

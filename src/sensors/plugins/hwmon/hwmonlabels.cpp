@@ -245,8 +245,21 @@ Choice SocZoneChoice(const std::vector<ChipDescription>& chips, const std::vecto
     return choice;
 }
 
-// 3. A reading that another chip labels as the CPU's: a board's CPUTIN or
-//    PECI, an embedded controller's "CPU". Failing those, the ACPI thermal
+// A board controller's reading of the processor through AMD's interface:
+// "AMD TSI Addr 98h" (nct6683), "AMD SB-TSI" (nct6775), "TSI0_TEMP".
+bool IsAmdTsiLabel(const std::string& strLabel)
+{
+    const std::string strLower = Lower(strLabel);
+    if (strLower.find("amd tsi") != std::string::npos || strLower.find("sb-tsi") != std::string::npos ||
+        strLower.find("sb_tsi") != std::string::npos) {
+        return true;
+    }
+    return strLower.size() > 3 && strLower.compare(0, 3, "tsi") == 0 &&
+           ((strLower[3] >= '0' && strLower[3] <= '9') || strLower[3] == '_' || strLower[3] == ' ');
+}
+
+// 3. A reading that another chip labels as the CPU's: a board's CPUTIN,
+//    PECI or AMD TSI reading, an embedded controller's "CPU". Failing those, the ACPI thermal
 //    zone: the firmware's own reading, on notebooks that of the processor it
 //    throttles by (desktop firmware often reports a constant there, which is
 //    why it comes last). Plausible values first.
@@ -264,8 +277,10 @@ Choice LabelledCpuChoice(const std::vector<ChipDescription>& chips, const std::v
         for (size_t i = 0; i < chip.temperatures.size(); ++i) {
             const Feature& feature = chip.temperatures[i];
             const std::string strLabel = Lower(feature.strLabel);
-            const bool bLabelled = HasOwnLabel(feature) && (strLabel.find("cpu") != std::string::npos ||
-                                                            strLabel.find("peci") != std::string::npos);
+            const bool bTsi = IsAmdTsiLabel(feature.strLabel);
+            const bool bLabelled =
+                HasOwnLabel(feature) && (strLabel.find("cpu") != std::string::npos ||
+                                         strLabel.find("peci") != std::string::npos || bTsi);
             if (!bLabelled && !bAcpiZone) {
                 continue;
             }
@@ -275,7 +290,9 @@ Choice LabelledCpuChoice(const std::vector<ChipDescription>& chips, const std::v
                 nLabelRank = 3;
             } else if (IsOneOf(strLabel, {"cpu", "cpu temp", "cpu temperature", "cputin", "cpu_temp"})) {
                 nLabelRank = 0;
-            } else if (strLabel.find("peci") != std::string::npos) {
+            } else if (strLabel.find("peci") != std::string::npos || bTsi) {
+                // Both are the processor's own reading, as the board
+                // controller fetched it.
                 nLabelRank = 1;
             }
             const std::tuple<int, int> rank{bPlausible ? 0 : (feature.bReadable ? 1 : 2), nLabelRank};
@@ -395,6 +412,26 @@ bool IsSecondaryCpuFanLabel(const std::string& strLabel)
     return cLast >= '2' && cLast <= '9';
 }
 
+// The radiator fan channel of a liquid cooler: labelled as a fan, not as the
+// pump (nor the pump block's own small fan); -1 when there is none. One
+// that turned at start comes first.
+int CoolerFanChannel(const ChipDescription& chip)
+{
+    int nBest = -1;
+    for (size_t i = 0; i < chip.fans.size(); ++i) {
+        const Feature& fan = chip.fans[i];
+        if (!HasOwnLabel(fan) || !ContainsNoCase(fan.strLabel, "fan") ||
+            ContainsNoCase(fan.strLabel, "pump") || ContainsNoCase(fan.strLabel, "internal")) {
+            continue;
+        }
+        const bool bTurning = fan.bReadable && fan.dValue > 0.0;
+        if (nBest < 0 || (bTurning && !(chip.fans[nBest].bReadable && chip.fans[nBest].dValue > 0.0))) {
+            nBest = static_cast<int>(i);
+        }
+    }
+    return nBest;
+}
+
 Choice ChooseCpuFan(const std::vector<ChipDescription>& chips, const std::vector<size_t>& order)
 {
     Choice choice;
@@ -409,9 +446,11 @@ Choice ChooseCpuFan(const std::vector<ChipDescription>& chips, const std::vector
         if (ClassifyChip(chip.strPrefix) == ChipClass::Gpu) {
             continue; // a graphics card's fan is never the CPU fan
         }
-        nBoardFans += chip.fans.size();
-        if (!chip.fans.empty()) {
-            nOnlyChip = static_cast<int>(nChip);
+        if (!IsLiquidCooler(chip)) {
+            nBoardFans += chip.fans.size();
+            if (!chip.fans.empty()) {
+                nOnlyChip = static_cast<int>(nChip);
+            }
         }
         for (size_t i = 0; i < chip.fans.size(); ++i) {
             const Feature& fan = chip.fans[i];
@@ -458,7 +497,22 @@ Choice ChooseCpuFan(const std::vector<ChipDescription>& chips, const std::vector
         }
         return choice;
     }
-    // 3. A machine whose only fan hangs on a fan driver of its own: an ARM
+    // 3. With no CPU fan of the board's, a liquid cooler's radiator fans
+    //    are what cools the processor. Its pump only where it is labelled
+    //    as the CPU fan (rule 1).
+    for (const size_t nChip : order) {
+        const ChipDescription& chip = chips[nChip];
+        if (!IsLiquidCooler(chip)) {
+            continue;
+        }
+        const int nFan = CoolerFanChannel(chip);
+        if (nFan >= 0) {
+            return {static_cast<int>(nChip), nFan,
+                    "no board CPU fan: the liquid cooler's fan channel \"" + chip.fans[nFan].strLabel +
+                        "\" (" + chip.strPrefix + ")"};
+        }
+    }
+    // 4. A machine whose only fan hangs on a fan driver of its own: an ARM
     //    board's gpio or pwm fan, or ACPI's fan device (a notebook whose
     //    embedded controller has no driver, a mini PC).
     if (nBoardFans == 1 && ClassifyChip(chips[nOnlyChip].strPrefix) == ChipClass::BoardFan) {
@@ -499,6 +553,21 @@ bool ContainsNoCase(const std::string& strText, const std::string& strNeedle)
 bool NamesCpu(const std::string& strLabel)
 {
     return ContainsNoCase(strLabel, "CPU") || ContainsNoCase(strLabel, "processor");
+}
+
+bool IsLiquidCooler(const ChipDescription& chip)
+{
+    // The kernel's drivers of all-in-one liquid coolers, all on the USB HID
+    // bus: NZXT Kraken (kraken2; x53, z53, kraken2023 of nzxt-kraken3),
+    // Aquacomputer pumps, ASUS ROG Ryujin, Gigabyte Waterforce.
+    if (IsOneOf(chip.strPrefix, {"kraken2", "kraken3", "x53", "z53", "kraken2023", "kraken2023elite",
+                                 "d5next", "aquastreamult", "aquastreamxt", "rog_ryujin", "waterforce"})) {
+        return true;
+    }
+    // Any other HID-bus chip that reports a pump is one as well.
+    return chip.strChip.find("-hid-") != std::string::npos &&
+           std::any_of(chip.fans.begin(), chip.fans.end(),
+                       [](const Feature& fan) { return ContainsNoCase(fan.strLabel, "pump"); });
 }
 
 ChipClass ClassifyChip(const std::string& strPrefix)

@@ -111,6 +111,9 @@ std::vector<ComposedSensor> ComposeSensors(const std::vector<ChipDescription>& c
 // it by.
 std::string NeutralLabel(const std::string& strLabel);
 
+// True for the hwmon chip of an all-in-one liquid cooler (USB HID bus).
+bool IsLiquidCooler(const ChipDescription& chip);
+
 // True when a label names the CPU or processor.
 bool NamesCpu(const std::string& strLabel);
 

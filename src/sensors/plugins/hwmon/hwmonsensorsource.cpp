@@ -75,9 +75,11 @@ struct Nvml
 
 struct Reading
 {
-    std::string label;  // Latin-1, composed
-    std::string origin; // "chip:feature"
-    std::string rule;   // why it is one of the three readings; empty otherwise
+    std::string label;    // Latin-1, composed
+    std::string origin;   // "chip:feature"
+    std::string identity; // the same, except for an NVIDIA GPU: "nvidia-<PCI address>:temp"
+    std::string ownLabel; // as the machine names it
+    std::string rule;     // why it is one of the three readings; empty otherwise
     const char* pszUnit = kCelsius;
     int nSubfeature = -1; // libsensors input subfeature
     double dValue = 0.0;
@@ -170,9 +172,14 @@ std::string ReadSmallFile(const std::string& strPath)
     return strText.substr(0, strText.find('\n'));
 }
 
+// Asleep, or on its way in or out of sleep. A read while it suspends waits
+// for the suspend to end and then wakes the device again; a read while it
+// resumes blocks the reading thread until the resume is done (hundreds of
+// milliseconds for a graphics card), and its value comes one cycle later
+// anyway.
 bool IsSleepingStatus(const std::string& strStatus)
 {
-    return strStatus == "suspended" || strStatus == "suspending";
+    return strStatus == "suspended" || strStatus == "suspending" || strStatus == "resuming";
 }
 
 // What the PCI device folder tells without waking the device: the files
@@ -508,6 +515,12 @@ void AddSensors(State& state, const Found& found)
             for (size_t i = 0; i < list.size(); ++i) {
                 list[i].label = labels[i];
                 list[i].origin = description.strChip + ":" + features[i].strName;
+                // NVML numbers its GPUs afresh at every start; the PCI
+                // address stays.
+                list[i].identity = description.strPrefix == "nvidia" && !description.pci.strAddress.empty()
+                                       ? "nvidia-" + description.pci.strAddress + ":" + features[i].strName
+                                       : list[i].origin;
+                list[i].ownLabel = features[i].strLabel;
                 list[i].rule = rules[i];
                 list[i].pszUnit = pszUnit;
                 list[i].nSubfeature = inputs[i];
@@ -688,6 +701,30 @@ int32_t varnoks_sensor_explain(int32_t nKind, int32_t nSensor, int32_t nSlot, ch
     }
     CopyText(pOrigin, static_cast<size_t>(nOriginSize), list[nSlot].origin);
     CopyText(pRule, static_cast<size_t>(nRuleSize), list[nSlot].rule);
+    return 1;
+}
+
+int32_t varnoks_sensor_identity(int32_t nKind, int32_t nSensor, int32_t nSlot, char* pIdentity,
+                                int32_t nIdentitySize, char* pLabel, int32_t nLabelSize)
+{
+    if (!pIdentity || nIdentitySize <= 0 || !pLabel || nLabelSize <= 0) {
+        return 0;
+    }
+    pIdentity[0] = '\0';
+    pLabel[0] = '\0';
+    State& state = GlobalState();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    if (!state.bInitialised || nSensor < 0 || static_cast<size_t>(nSensor) >= state.sensors.size() ||
+        nSlot < 0 || (nKind != VARNOKS_READING_FAN && nKind != VARNOKS_READING_TEMPERATURE)) {
+        return 0;
+    }
+    const Sensor& sensor = state.sensors[nSensor];
+    const std::vector<Reading>& list = nKind == VARNOKS_READING_FAN ? sensor.fans : sensor.temperatures;
+    if (static_cast<size_t>(nSlot) >= list.size()) {
+        return 0;
+    }
+    CopyText(pIdentity, static_cast<size_t>(nIdentitySize), list[nSlot].identity);
+    CopyText(pLabel, static_cast<size_t>(nLabelSize), list[nSlot].ownLabel);
     return 1;
 }
 

@@ -7,7 +7,9 @@
 // "init" is what initialise returns. Each refresh of a sensor moves its
 // readings on to the next of their "values" and then stays on the last one.
 // "valid": false gives a record whose valid field is zero; "query": false
-// makes the query fail. Slots that are not listed are absent. The fixture is
+// makes the query fail. "id" gives the reading a stable identity
+// ("chip:feature") for the user's choice of a reading; readings without one
+// cannot be chosen. Slots that are not listed are absent. The fixture is
 // read again, and the values start over, when the file changes.
 
 #include "sensors/varnokssensorabi.h"
@@ -42,6 +44,7 @@ constexpr int kMaxValues = 1 << 20;
 
 struct Reading
 {
+    QByteArray id;
     QByteArray label;
     QByteArray unit;
     std::vector<double> values;
@@ -170,8 +173,9 @@ bool ParseReading(const QJsonObject& object, Sensor& sensor, QString& strError)
     }
     Reading reading;
     if (!ReadText(object, "label", VARNOKS_READING_LABEL_SIZE - 1, reading.label) ||
-        !ReadText(object, "unit", VARNOKS_READING_UNIT_SIZE - 1, reading.unit)) {
-        strError = QStringLiteral("\"label\" and \"unit\" must be texts");
+        !ReadText(object, "unit", VARNOKS_READING_UNIT_SIZE - 1, reading.unit) ||
+        !ReadText(object, "id", VARNOKS_SENSOR_NAME_SIZE - 1, reading.id)) {
+        strError = QStringLiteral("\"label\", \"unit\" and \"id\" must be texts");
         return false;
     }
     if (!ReadBool(object, "valid", true, reading.bValid) ||
@@ -448,6 +452,38 @@ int32_t varnoks_sensor_read(int32_t nKind, int32_t nSensor, int32_t nSlot, Varno
     }
     CopyText(pReading->unit, sizeof(pReading->unit), reading.unit);
     CopyText(pReading->label, sizeof(pReading->label), reading.label);
+    return 1;
+}
+
+int32_t varnoks_sensor_identity(int32_t nKind, int32_t nSensor, int32_t nSlot, char* pIdentity,
+                                int32_t nIdentitySize, char* pLabel, int32_t nLabelSize)
+{
+    if (!pIdentity || nIdentitySize <= 0 || !pLabel || nLabelSize <= 0) {
+        return 0;
+    }
+    pIdentity[0] = '\0';
+    pLabel[0] = '\0';
+    if (nSlot < 0 || nSlot >= VARNOKS_READING_SLOTS) {
+        return 0;
+    }
+    State& state = GlobalState();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    if (!state.bInitialised || nSensor < 0 || static_cast<size_t>(nSensor) >= state.fixture.sensors.size()) {
+        return 0;
+    }
+    const Sensor& sensor = state.fixture.sensors[nSensor];
+    int nIndex = -1;
+    if (nKind == VARNOKS_READING_TEMPERATURE) {
+        nIndex = sensor.temperatureSlots[nSlot];
+    } else if (nKind == VARNOKS_READING_FAN) {
+        nIndex = sensor.fanSlots[nSlot];
+    }
+    if (nIndex < 0 || sensor.readings[nIndex].id.isEmpty()) {
+        return 0;
+    }
+    const Reading& reading = sensor.readings[nIndex];
+    CopyText(pIdentity, static_cast<size_t>(nIdentitySize), reading.id);
+    CopyText(pLabel, static_cast<size_t>(nLabelSize), reading.label);
     return 1;
 }
 
