@@ -11,20 +11,6 @@ namespace {
 // Server texts end up in the log and in a message box; keep them short.
 constexpr int kMaxReasonLength = 300;
 
-QNetworkReply::NetworkError networkErrorOf(QFtp::Error error)
-{
-    switch (error) {
-    case QFtp::HostNotFound:
-        return QNetworkReply::HostNotFoundError;
-    case QFtp::ConnectionRefused:
-        return QNetworkReply::ConnectionRefusedError;
-    case QFtp::NotConnected:
-        return QNetworkReply::RemoteHostClosedError;
-    default:
-        return QNetworkReply::ProtocolFailure;
-    }
-}
-
 } // namespace
 
 FtpDownload::FtpDownload(const UpdateLogic::UpdateServer& server, QObject* parent)
@@ -135,9 +121,6 @@ void FtpDownload::onCommandFinished(int nCommandId, bool bError)
     if (!m_pTransfer || m_bEnding)
         return;
     if (bError) {
-        emit networkError(networkErrorOf(m_pTransfer->error()));
-        if (m_bEnding || !m_pTransfer)
-            return;
         fail(m_pTransfer->errorString());
         return;
     }

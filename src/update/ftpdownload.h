@@ -3,7 +3,6 @@
 #include "update/updatelogic.h"
 
 #include <QFile>
-#include <QNetworkReply>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -51,7 +50,6 @@ public:
 
 signals:
     void progress(qint64 bytesReceived, qint64 bytesTotal);
-    void networkError(QNetworkReply::NetworkError);
     // Emitted once, from the event loop, never from inside start().
     void finished();
 

@@ -255,7 +255,6 @@ void FtpManager::startDownload(const QString& strRemotePath, const QString& strL
     if (m_nStallTimeoutMs > 0)
         m_pDownload->setStallTimeout(m_nStallTimeoutMs);
     connect(m_pDownload, &FtpDownload::progress, this, &FtpManager::downloadProgress);
-    connect(m_pDownload, &FtpDownload::networkError, this, &FtpManager::error);
     connect(m_pDownload, &FtpDownload::finished, this, &FtpManager::dlFinished);
     m_pDownload->start(strRemotePath, strLocalPath);
 }
@@ -282,7 +281,6 @@ void FtpManager::stopDownload()
     m_bCancelled = true;
     if (!m_pDownload || !m_pDownload->isRunning())
         return;
-    emit error(QNetworkReply::OperationCanceledError);
     // Reported before this returns: false, the file, no error text.
     m_pDownload->stop();
 }

@@ -2,7 +2,6 @@
 
 #include "update/updatelogic.h"
 
-#include <QNetworkReply>
 #include <QObject>
 #include <QString>
 
@@ -58,7 +57,6 @@ public:
     static QString ftpCommandName(int nCommand);
 
 signals:
-    void error(QNetworkReply::NetworkError);
     void downloadProgress(qint64 bytesReceived, qint64 bytesTotal);
     void downloadFinished(bool bSuccess, QString strFilePath, QString strError);
     void signalNeedUpdate(QString strNewestVersion);
