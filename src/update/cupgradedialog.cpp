@@ -239,6 +239,11 @@ void CUpgradeDialog::downloadFinished(bool bSuccess, QString strFilePath, QStrin
 {
     ui->btn_cancel_upgrade->setEnabled(false);
     m_bCloseWithoutAsking = true;
+    // The download ended while the user was asked whether to stop it: that
+    // question has nothing left to stop, and the next box must not stack
+    // on top of it.
+    if (m_pStopBox)
+        m_pStopBox->dismiss();
 
     if (bSuccess) {
         MessageBoxShow box(this, QMessageBox::Warning);
@@ -325,7 +330,9 @@ void CUpgradeDialog::removeDownload(const QString& strFilePath)
 int CUpgradeDialog::confirmStopDownload()
 {
     MessageBoxShow box(this, QMessageBox::Warning);
+    m_pStopBox = &box;
     const int nAnswer = box.showConfirmCancel(tr("温馨提示"), tr("是否确认停止下载更新？"));
+    m_pStopBox = nullptr;
     if (nAnswer == QMessageBox::Ok) {
         m_bCloseWithoutAsking = true;
         close();
@@ -346,8 +353,11 @@ void CUpgradeDialog::reject()
 
 void CUpgradeDialog::closeEvent(QCloseEvent* event)
 {
-    // Only the visible download window has something to stop.
-    if (isVisible() && !m_bCloseWithoutAsking && confirmStopDownload() != QMessageBox::Ok) {
+    // Only the visible download window has something to stop. A download
+    // that ended while the question was open has already decided: closing
+    // from inside this event is not possible, so the close goes ahead here.
+    if (isVisible() && !m_bCloseWithoutAsking && confirmStopDownload() != QMessageBox::Ok &&
+        !m_bCloseWithoutAsking) {
         event->ignore();
         return;
     }

@@ -8,6 +8,7 @@
 #include <memory>
 
 class FtpManager;
+class MessageBoxShow;
 class QCloseEvent;
 class QTemporaryDir;
 class QTimer;
@@ -81,4 +82,6 @@ private:
     // temporary folder is writable by everyone, and a file there under a
     // predictable name could be replaced before it is started.
     std::unique_ptr<QTemporaryDir> m_pDownloadDir;
+    // The open "stop the download?" question, if any.
+    MessageBoxShow* m_pStopBox = nullptr;
 };
