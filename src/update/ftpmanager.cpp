@@ -239,7 +239,7 @@ bool FtpManager::isDownloading() const
     return m_pDownload && m_pDownload->isRunning();
 }
 
-void FtpManager::startDownload(const QString& strRemotePath, const QString& strLocalPath)
+void FtpManager::startDownload(const QString& strRemotePath, const QString& strLocalPath, bool bWithSignature)
 {
     // A stop asked for while nothing ran must not hide this download's
     // failure text.
@@ -256,7 +256,7 @@ void FtpManager::startDownload(const QString& strRemotePath, const QString& strL
         m_pDownload->setStallTimeout(m_nStallTimeoutMs);
     connect(m_pDownload, &FtpDownload::progress, this, &FtpManager::downloadProgress);
     connect(m_pDownload, &FtpDownload::finished, this, &FtpManager::dlFinished);
-    m_pDownload->start(strRemotePath, strLocalPath);
+    m_pDownload->start(strRemotePath, strLocalPath, bWithSignature);
 }
 
 void FtpManager::dlFinished()
@@ -274,6 +274,11 @@ void FtpManager::dlFinished()
 QString FtpManager::downloadFailure() const
 {
     return m_pDownload ? m_pDownload->failure() : QString();
+}
+
+FtpDownload::Missing FtpManager::downloadMissing() const
+{
+    return m_pDownload ? m_pDownload->missing() : FtpDownload::Missing::Nothing;
 }
 
 void FtpManager::stopDownload()

@@ -333,14 +333,16 @@ void TestCUpgradeDialog::unreachableServerMessageIsShownAsCritical()
 void TestCUpgradeDialog::closingTheWindowAsksUntilConfirmed_data()
 {
     QTest::addColumn<int>("how"); // 0 title-bar close, 1 Escape, 2 cancel button
-    // How the download ends while the question is open: "" it does not,
-    // else the box that follows (Critical for a failure).
+    // 0: the download does not end while the question is open; else the
+    // icon of the box that follows its end (a failure for the cancel
+    // button, an unsigned file for the title-bar close).
     QTest::addColumn<int>("endsWith");
     QTest::newRow("title-bar close") << 0 << 0;
     QTest::newRow("escape") << 1 << 0;
     QTest::newRow("cancel button") << 2 << 0;
     QTest::newRow("download fails while asking: no leftover question") << 2 << int(QMessageBox::Critical);
-    QTest::newRow("download ends while asking: no leftover question") << 0 << int(QMessageBox::Warning);
+    QTest::newRow("unsigned download ends while asking: no leftover question")
+        << 0 << int(QMessageBox::Critical);
 }
 
 void TestCUpgradeDialog::closingTheWindowAsksUntilConfirmed()
@@ -363,7 +365,7 @@ void TestCUpgradeDialog::closingTheWindowAsksUntilConfirmed()
         QTemporaryDir dir;
         const QString file = dir.filePath(QStringLiteral("package"));
         QFile(file).open(QIODevice::WriteOnly);
-        const bool success = endsWith != QMessageBox::Critical;
+        const bool success = how == 0;
         // Leaves the question unanswered; the download's end must close it.
         answerer.push([&](QWidget*) {
             emit dialog.ftpManager()->downloadFinished(success, file, success ? QString() : kFailureText);
