@@ -313,6 +313,8 @@ void TestUpdateFlow::proftpdServedPackageIsCheckedBeforeTheInstallQuestion_data(
     const int critical = QMessageBox::Critical;
     QTest::newRow("good signature") << "" << int(QMessageBox::Warning) << "";
     QTest::newRow("legacy Ed signature") << "legacy" << int(QMessageBox::Warning) << "";
+    QTest::newRow("broken key file beside the trusted key")
+        << "broken-key" << int(QMessageBox::Warning) << "";
     QTest::newRow("tampered byte") << "tamper" << critical << kMismatchText;
     QTest::newRow("signature of another file") << "other-file" << critical << kMismatchText;
     QTest::newRow("another key") << "other-key" << critical << kMismatchText;
@@ -347,6 +349,12 @@ void TestUpdateFlow::proftpdServedPackageIsCheckedBeforeTheInstallQuestion()
         signature.chop(20);
     else if (change == QLatin1String("no-key"))
         qputenv("VARNOKS_UPDATE_KEYS_DIR", QFile::encodeName(m_work->filePath(QStringLiteral("no-keys"))));
+    if (change == QLatin1String("broken-key")) {
+        const QString keys = m_work->filePath(QStringLiteral("keys"));
+        QVERIFY(makeTree(keys, {{"a-broken.pub", "untrusted comment: x\nnot base64\n"}}));
+        QVERIFY(QFile::copy(m_publisher.publicKeyPath(), keys + QStringLiteral("/publisher.pub")));
+        qputenv("VARNOKS_UPDATE_KEYS_DIR", QFile::encodeName(keys));
+    }
     QList<QPair<QString, QByteArray>> tree{{kInstaller, "the setup program"}};
     if (change != QLatin1String("no-package"))
         tree.append({kPackage, served});
@@ -392,6 +400,10 @@ void TestUpdateFlow::proftpdServedPackageIsCheckedBeforeTheInstallQuestion()
     }
     if (change == QLatin1String("no-package"))
         QCOMPARE(log.count(QStringLiteral("no Linux package for this version yet")), 1);
+    if (change == QLatin1String("broken-key"))
+        QCOMPARE(log.count(QStringLiteral("Update key not used: ") +
+                           m_work->filePath(QStringLiteral("keys/a-broken.pub"))),
+                 1);
 }
 
 void TestUpdateFlow::nothingNewerGivesAnEmptyResult_data()
