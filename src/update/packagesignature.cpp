@@ -181,14 +181,17 @@ Verdict verifyFile(const QString& strFilePath, const QByteArray& signatureText, 
 {
     Verdict verdict;
     Signature signature;
-    if (!parseSignature(signatureText, &signature, &verdict.detail)) {
-        verdict.outcome = Outcome::Malformed;
-        return verdict;
-    }
-    verdict.keyId = keyIdText(signature.keyId);
+    const bool bParsed = parseSignature(signatureText, &signature, &verdict.detail);
+    if (bParsed)
+        verdict.keyId = keyIdText(signature.keyId);
+    // Without a key nothing is ever installed, whatever came with the file.
     if (keys.isEmpty()) {
         verdict.outcome = Outcome::NoTrustedKey;
         verdict.detail = QStringLiteral("no trusted public key");
+        return verdict;
+    }
+    if (!bParsed) {
+        verdict.outcome = Outcome::Malformed;
         return verdict;
     }
     const PublicKey* pKey = nullptr;
