@@ -5,6 +5,7 @@
 #   <plugin dir>/libvarnoks-sensors-*.so             private, found through RPATH
 #   share/applications/varnoks-pilot.desktop, share/icons/hicolor/*/apps/
 #   share/metainfo/example.varnoks_pilot.VarnoksPilot.metainfo.xml
+#   share/varnoks-pilot/keys/*.pub                   trusted update keys (src/CMakeLists.txt)
 #   share/man/man1/varnoks-pilot.1.gz, varnoks-sensors.1.gz, varnoks-devsim.1.gz
 #   <udevdir>/rules.d/70-varnoks-pilot.rules         (packaging/CMakeLists.txt)
 #   share/doc/varnoks-pilot/                          README, docs, copyright, changelog
@@ -82,6 +83,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION "utils")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://varnoks-pilot.example/")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# The same architecture name the program looks for on the update server.
+set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE "${VARNOKS_DEB_ARCH}")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Library dependencies come from dpkg-shlibdeps; ping is run for the
 # requested update check.

@@ -120,6 +120,34 @@
         <source>是否确认停止下载更新？</source>
         <translation>Confirm stop download updates？</translation>
     </message>
+    <message>
+        <source>该版本暂无 Linux 安装包</source>
+        <translation>no Linux package for this version yet</translation>
+    </message>
+    <message>
+        <source>新版本程序安装包未安装：</source>
+        <translation>The new version was not installed: </translation>
+    </message>
+    <message>
+        <source>缺少签名</source>
+        <translation>the signature is missing</translation>
+    </message>
+    <message>
+        <source>此版本程序未带可信的签名公钥，不能安装更新</source>
+        <translation>this build trusts no signing key, so it installs no update</translation>
+    </message>
+    <message>
+        <source>安装包无法读取</source>
+        <translation>the package cannot be read</translation>
+    </message>
+    <message>
+        <source>签名不匹配</source>
+        <translation>the signature does not match</translation>
+    </message>
+    <message>
+        <source>没有找到可以安装软件包的程序，请在终端中运行：</source>
+        <translation>No program to install the package was found. Install it from a terminal with:</translation>
+    </message>
 </context>
 <context>
     <name>FtpManager</name>

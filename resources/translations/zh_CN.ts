@@ -120,6 +120,34 @@
         <source>是否确认停止下载更新？</source>
         <translation>是否确认停止下载更新？</translation>
     </message>
+    <message>
+        <source>该版本暂无 Linux 安装包</source>
+        <translation>该版本暂无 Linux 安装包</translation>
+    </message>
+    <message>
+        <source>新版本程序安装包未安装：</source>
+        <translation>新版本程序安装包未安装：</translation>
+    </message>
+    <message>
+        <source>缺少签名</source>
+        <translation>缺少签名</translation>
+    </message>
+    <message>
+        <source>此版本程序未带可信的签名公钥，不能安装更新</source>
+        <translation>此版本程序未带可信的签名公钥，不能安装更新</translation>
+    </message>
+    <message>
+        <source>安装包无法读取</source>
+        <translation>安装包无法读取</translation>
+    </message>
+    <message>
+        <source>签名不匹配</source>
+        <translation>签名不匹配</translation>
+    </message>
+    <message>
+        <source>没有找到可以安装软件包的程序，请在终端中运行：</source>
+        <translation>没有找到可以安装软件包的程序，请在终端中运行：</translation>
+    </message>
 </context>
 <context>
     <name>FtpManager</name>

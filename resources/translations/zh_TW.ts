@@ -120,6 +120,34 @@
         <source>是否确认停止下载更新？</source>
         <translation>是否確認停止下載更新？</translation>
     </message>
+    <message>
+        <source>该版本暂无 Linux 安装包</source>
+        <translation>該版本暫無 Linux 安裝包</translation>
+    </message>
+    <message>
+        <source>新版本程序安装包未安装：</source>
+        <translation>新版本程式安裝包未安裝：</translation>
+    </message>
+    <message>
+        <source>缺少签名</source>
+        <translation>缺少簽章</translation>
+    </message>
+    <message>
+        <source>此版本程序未带可信的签名公钥，不能安装更新</source>
+        <translation>此版本程式未帶可信的簽章公鑰，不能安裝更新</translation>
+    </message>
+    <message>
+        <source>安装包无法读取</source>
+        <translation>安裝包無法讀取</translation>
+    </message>
+    <message>
+        <source>签名不匹配</source>
+        <translation>簽章不符</translation>
+    </message>
+    <message>
+        <source>没有找到可以安装软件包的程序，请在终端中运行：</source>
+        <translation>沒有找到可以安裝軟體包的程式，請在終端機中執行：</translation>
+    </message>
 </context>
 <context>
     <name>FtpManager</name>

@@ -18,6 +18,16 @@ int MessageBoxShow::showConfirm(const QString& strTitle, const QString& strText)
     return showBox(strTitle, strText, QMessageBox::Ok);
 }
 
+void MessageBoxShow::dismiss()
+{
+    if (!m_pBox)
+        return;
+    QAbstractButton* button = m_pBox->button(QMessageBox::Cancel);
+    if (!button)
+        button = m_pBox->button(QMessageBox::Ok);
+    button->click();
+}
+
 int MessageBoxShow::showBox(const QString& strTitle, const QString& strText,
                             QMessageBox::StandardButtons buttons)
 {
@@ -30,7 +40,9 @@ int MessageBoxShow::showBox(const QString& strTitle, const QString& strText,
     if (buttons.testFlag(QMessageBox::Cancel))
         box->button(QMessageBox::Cancel)->setText(tr("取消"));
 
+    m_pBox = box;
     const int result = box->exec();
+    m_pBox = nullptr;
     if (!box)
         return QMessageBox::Cancel; // torn down with its parent: not a confirmation
     delete box;

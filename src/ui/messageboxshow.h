@@ -25,10 +25,14 @@ public:
 
     int showConfirmCancel(const QString& strTitle, const QString& strText);
     int showConfirm(const QString& strTitle, const QString& strText);
+    // Closes the open box as Cancel would (as Ok for a box without Cancel),
+    // for a question that something else has answered meanwhile.
+    void dismiss();
 
 private:
     int showBox(const QString& strTitle, const QString& strText, QMessageBox::StandardButtons buttons);
 
     QMessageBox::Icon m_icon;
     QPointer<QWidget> m_pParentWidget;
+    QPointer<QMessageBox> m_pBox; // while a show call runs
 };

@@ -5,6 +5,7 @@
 #include "app/rslogger.h"
 #include "ui/messageboxshow.h"
 #include "update/ftpmanager.h"
+#include "update/packagesignature.h"
 
 #include "ui_cupgradedialog.h"
 
@@ -13,8 +14,10 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -25,6 +28,17 @@ namespace {
 int clampToInt(qint64 value)
 {
     return static_cast<int>(qBound<qint64>(0, value, INT_MAX));
+}
+
+// The path as one word for a POSIX shell, quoted only where it needs it.
+QString shellQuoted(const QString& strPath)
+{
+    static const QRegularExpression kPlain(QStringLiteral("^[A-Za-z0-9_./+:-]+$"));
+    if (kPlain.match(strPath).hasMatch())
+        return strPath;
+    QString strQuoted = strPath;
+    strQuoted.replace(QLatin1Char('\''), QStringLiteral("'\\''"));
+    return QLatin1Char('\'') + strQuoted + QLatin1Char('\'');
 }
 
 } // namespace
@@ -103,7 +117,29 @@ void CUpgradeDialog::setUpgradeVersion(const QString& strVersion)
 
 QString CUpgradeDialog::installerFileName(const QString& strVersion)
 {
+#ifdef Q_OS_WIN
     return QStringLiteral("%1Setup_%2.exe").arg(COMMON::APPLICATION_NAME, strVersion);
+#else
+    // The package scripts/package builds: the version without its "V" and
+    // the Debian architecture this program was built for.
+    return QStringLiteral("varnoks-pilot_%1_%2.deb").arg(strVersion.mid(1), QStringLiteral(VARNOKS_DEB_ARCH));
+#endif
+}
+
+bool CUpgradeDialog::installerIsSigned()
+{
+#ifdef Q_OS_WIN
+    return false;
+#else
+    return true;
+#endif
+}
+
+bool CUpgradeDialog::isVersionWithoutPackage(const QString& strVersion)
+{
+    return !strVersion.isEmpty() &&
+           CommonTools::GetSettingValue(UpdateLogic::KEY_VERSION_WITHOUT_PACKAGE, QString()).toString() ==
+               strVersion;
 }
 
 QString CUpgradeDialog::installerRemotePath(const QString& strVersion)
@@ -119,6 +155,17 @@ void CUpgradeDialog::on_btn_cancel_upgrade_clicked()
 
 void CUpgradeDialog::onExistNewVersionApp(QString strNewestVersion)
 {
+    // A version found without a package for this system is not offered
+    // again by itself; a newer one, or a check the user asks for, offers
+    // again (and finds out whether the package has arrived meanwhile).
+    if (m_bAutoCheck && isVersionWithoutPackage(strNewestVersion)) {
+        RSLogger::GetInstance()->WriteLog(
+            LOG_INFO,
+            QStringLiteral("%1: no Linux package for this version yet; not offered again.")
+                .arg(strNewestVersion),
+            "CUpgradeDialog::onExistNewVersionApp");
+        strNewestVersion.clear();
+    }
     const UpgradeTimeState state = getUpgradeTimeState();
     const UpgradeAction action =
         UpdateLogic::decideUpgradeAction(m_bAutoCheck, !strNewestVersion.isEmpty(), state);
@@ -224,7 +271,7 @@ void CUpgradeDialog::offerNewVersion(const QString& strVersion)
     }
     const QString strLocalPath = m_pDownloadDir->path() + QLatin1Char('/') + strFileName;
 
-    m_pFtpManager->startDownload(installerRemotePath(strVersion), strLocalPath);
+    m_pFtpManager->startDownload(installerRemotePath(strVersion), strLocalPath, installerIsSigned());
     exec();
     m_bOffering = false;
 }
@@ -239,6 +286,28 @@ void CUpgradeDialog::downloadFinished(bool bSuccess, QString strFilePath, QStrin
 {
     ui->btn_cancel_upgrade->setEnabled(false);
     m_bCloseWithoutAsking = true;
+    // The download ended while the user was asked whether to stop it: that
+    // question has nothing left to stop, and the next box must not stack
+    // on top of it.
+    if (m_pStopBox)
+        m_pStopBox->dismiss();
+
+    if (!bSuccess && m_pFtpManager->downloadMissing() != FtpDownload::Missing::Nothing) {
+        removeDownload(strFilePath);
+        reportMissingFiles(strFilePath);
+        close();
+        return;
+    }
+    // Nothing is done with a package whose signature does not hold, not
+    // even the question; it is gone before the user reads why.
+    QString strRejected;
+    if (bSuccess && installerIsSigned() && !verifyDownload(strFilePath, &strRejected)) {
+        removeDownload(strFilePath);
+        MessageBoxShow box(this, QMessageBox::Critical);
+        box.showConfirm(tr("更新提示"), tr("新版本程序安装包未安装：") + strRejected);
+        close();
+        return;
+    }
 
     if (bSuccess) {
         MessageBoxShow box(this, QMessageBox::Warning);
@@ -246,20 +315,14 @@ void CUpgradeDialog::downloadFinished(bool bSuccess, QString strFilePath, QStrin
             box.showConfirmCancel(tr("更新提示"), tr("新版本程序安装包已下载完成，是否立即重启安装？"));
         if (nAnswer == QMessageBox::Ok) {
             resetUpgradeTime();
-            if (startInstaller(strFilePath)) {
-                // The installer now owns its folder.
-                if (m_pDownloadDir)
-                    m_pDownloadDir->setAutoRemove(false);
+            // Whatever happens next, the package stays: with the installer
+            // that opened it, or for the user to install by hand.
+            if (m_pDownloadDir)
+                m_pDownloadDir->setAutoRemove(false);
+            if (handOverPackage(strFilePath)) {
                 QCoreApplication::quit();
                 return;
             }
-            // The program keeps running; the file stays where it is so that
-            // the user can start it by hand.
-            if (m_pDownloadDir)
-                m_pDownloadDir->setAutoRemove(false);
-            MessageBoxShow failBox(this, QMessageBox::Critical);
-            failBox.showConfirm(tr("更新提示"), tr("新版本程序安装包无法启动，请手动运行：") +
-                                                    QDir::toNativeSeparators(strFilePath));
             close();
             return;
         }
@@ -282,6 +345,74 @@ void CUpgradeDialog::downloadFinished(bool bSuccess, QString strFilePath, QStrin
     close();
 }
 
+void CUpgradeDialog::reportMissingFiles(const QString& strFilePath)
+{
+    const QString strVersion = getUpgradeVersion();
+    if (m_pFtpManager->downloadMissing() == FtpDownload::Missing::Package) {
+        RSLogger::GetInstance()->WriteLog(
+            LOG_WARNING,
+            QStringLiteral("%1: no Linux package for this version yet (%2 is not on the server).")
+                .arg(strVersion, QFileInfo(strFilePath).fileName()),
+            "CUpgradeDialog::downloadFinished");
+        // No reminder, and not offered again by itself until the server
+        // shows another version.
+        resetUpgradeTime();
+        m_pCheckTimer->stop();
+        CommonTools::SetSettingValue(UpdateLogic::KEY_VERSION_WITHOUT_PACKAGE, strVersion);
+        MessageBoxShow box(this, QMessageBox::Information);
+        box.showConfirm(tr("更新提示"), tr("该版本暂无 Linux 安装包"));
+        return;
+    }
+    RSLogger::GetInstance()->WriteLog(LOG_ERROR,
+                                      QStringLiteral("%1.minisig is not on the server; %1 is not installed.")
+                                          .arg(QFileInfo(strFilePath).fileName()),
+                                      "CUpgradeDialog::downloadFinished");
+    MessageBoxShow box(this, QMessageBox::Critical);
+    box.showConfirm(tr("更新提示"), tr("新版本程序安装包未安装：") + tr("缺少签名"));
+}
+
+bool CUpgradeDialog::verifyDownload(const QString& strFilePath, QString* pReason)
+{
+    using namespace PackageSignature;
+    const QString strKeysDir = trustedKeysDir();
+    QStringList problems;
+    const QList<PublicKey> keys = loadTrustedKeys(strKeysDir, &problems);
+    for (const QString& strProblem : problems)
+        RSLogger::GetInstance()->WriteLog(LOG_WARNING,
+                                          QStringLiteral("Update key not used: %1").arg(strProblem),
+                                          "CUpgradeDialog::verifyDownload");
+
+    QFile signatureFile(strFilePath + QStringLiteral(".minisig"));
+    QByteArray signature;
+    if (signatureFile.open(QIODevice::ReadOnly))
+        signature = signatureFile.read(MAX_SIGNATURE_FILE_BYTES + 1);
+    const Verdict verdict = verifyFile(strFilePath, signature, keys);
+    const QString strKey = verdict.keyId.isEmpty() ? QStringLiteral("unknown") : verdict.keyId;
+    if (verdict.outcome == Outcome::Good) {
+        RSLogger::GetInstance()->WriteLog(
+            LOG_INFO, QStringLiteral("Signature of %1 holds (key %2).").arg(strFilePath, strKey),
+            "CUpgradeDialog::verifyDownload");
+        return true;
+    }
+
+    QString strReason;
+    if (verdict.outcome == Outcome::NoTrustedKey)
+        strReason = tr("此版本程序未带可信的签名公钥，不能安装更新");
+    else if (verdict.outcome == Outcome::Unreadable)
+        strReason = tr("安装包无法读取");
+    else
+        strReason = tr("签名不匹配");
+    RSLogger::GetInstance()->WriteLog(
+        LOG_ERROR,
+        QStringLiteral(
+            "Signature check of %1 failed, key %2: %3 (trusted keys: %4, %5 found). The file is removed.")
+            .arg(strFilePath, strKey, verdict.detail, strKeysDir)
+            .arg(keys.size()),
+        "CUpgradeDialog::verifyDownload");
+    *pReason = strReason;
+    return false;
+}
+
 void CUpgradeDialog::ftpConnected(bool bConnected, QString strErrorMsg)
 {
     if (bConnected)
@@ -290,28 +421,54 @@ void CUpgradeDialog::ftpConnected(bool bConnected, QString strErrorMsg)
     box.showConfirm(tr("更新提示"), strErrorMsg);
 }
 
-bool CUpgradeDialog::startInstaller(const QString& strFilePath)
+bool CUpgradeDialog::handOverPackage(const QString& strFilePath)
 {
-    // On Linux the installer is a program like any other: it needs its
-    // execute bit, whatever its name ends with.
-    QFile file(strFilePath);
-    if (!file.setPermissions(file.permissions() | QFile::ReadOwner | QFile::ExeOwner)) {
+    // The desktop's handler for Debian packages (a software centre, which
+    // installs through PackageKit) is asked for through xdg-utils. xdg-open
+    // only uses desktop handlers when there is a display; without one it
+    // would try other programs, so it is not asked then.
+    const QString strMimeType = QStringLiteral("application/vnd.debian.binary-package");
+    QString strHandler;
+    QProcess query;
+    query.setProcessChannelMode(QProcess::SeparateChannels);
+    query.start(QStringLiteral("xdg-mime"),
+                {QStringLiteral("query"), QStringLiteral("default"), strMimeType});
+    if (query.waitForFinished(10000) && query.exitStatus() == QProcess::NormalExit && query.exitCode() == 0)
+        strHandler = QString::fromLocal8Bit(query.readAllStandardOutput().left(1024)).trimmed();
+    else
+        query.kill();
+    const bool bDisplay =
+        qEnvironmentVariableIsSet("DISPLAY") || qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
+
+    const QString strCommand = QStringLiteral("sudo apt install ") + shellQuoted(strFilePath);
+    if (strHandler.isEmpty() || !bDisplay) {
         RSLogger::GetInstance()->WriteLog(
-            LOG_ERROR, QStringLiteral("Cannot make %1 executable (%2)").arg(strFilePath, file.errorString()),
-            "CUpgradeDialog::downloadFinished");
+            LOG_WARNING,
+            QStringLiteral("No handler for %1 (%2); the package stays at %3 for: %4")
+                .arg(strMimeType,
+                     bDisplay ? QStringLiteral("xdg-mime names none") : QStringLiteral("no display"),
+                     strFilePath, strCommand),
+            "CUpgradeDialog::handOverPackage");
+        MessageBoxShow box(this, QMessageBox::Information);
+        box.showConfirm(tr("更新提示"), tr("没有找到可以安装软件包的程序，请在终端中运行：") +
+                                            QLatin1Char('\n') + strCommand);
         return false;
     }
-    const QString strProgram = QDir::toNativeSeparators(strFilePath);
     qint64 nPid = 0;
-    if (!QProcess::startDetached(strProgram, QStringList(), QFileInfo(strFilePath).absolutePath(), &nPid)) {
-        RSLogger::GetInstance()->WriteLog(LOG_ERROR,
-                                          QStringLiteral("Cannot start the installer %1").arg(strProgram),
-                                          "CUpgradeDialog::downloadFinished");
+    if (!QProcess::startDetached(QStringLiteral("xdg-open"), {strFilePath}, QDir::homePath(), &nPid)) {
+        RSLogger::GetInstance()->WriteLog(
+            LOG_ERROR,
+            QStringLiteral("Cannot run xdg-open for %1; the package stays for: %2")
+                .arg(strFilePath, strCommand),
+            "CUpgradeDialog::handOverPackage");
+        MessageBoxShow box(this, QMessageBox::Critical);
+        box.showConfirm(tr("更新提示"),
+                        tr("新版本程序安装包无法启动，请手动运行：") + QLatin1Char('\n') + strCommand);
         return false;
     }
     RSLogger::GetInstance()->WriteLog(
-        LOG_INFO, QStringLiteral("Installer %1 started (pid %2)").arg(strProgram).arg(nPid),
-        "CUpgradeDialog::downloadFinished");
+        LOG_INFO, QStringLiteral("%1 handed to %2 (xdg-open, pid %3)").arg(strFilePath, strHandler).arg(nPid),
+        "CUpgradeDialog::handOverPackage");
     return true;
 }
 
@@ -325,7 +482,9 @@ void CUpgradeDialog::removeDownload(const QString& strFilePath)
 int CUpgradeDialog::confirmStopDownload()
 {
     MessageBoxShow box(this, QMessageBox::Warning);
+    m_pStopBox = &box;
     const int nAnswer = box.showConfirmCancel(tr("温馨提示"), tr("是否确认停止下载更新？"));
+    m_pStopBox = nullptr;
     if (nAnswer == QMessageBox::Ok) {
         m_bCloseWithoutAsking = true;
         close();
@@ -346,8 +505,11 @@ void CUpgradeDialog::reject()
 
 void CUpgradeDialog::closeEvent(QCloseEvent* event)
 {
-    // Only the visible download window has something to stop.
-    if (isVisible() && !m_bCloseWithoutAsking && confirmStopDownload() != QMessageBox::Ok) {
+    // Only the visible download window has something to stop. A download
+    // that ended while the question was open has already decided: closing
+    // from inside this event is not possible, so the close goes ahead here.
+    if (isVisible() && !m_bCloseWithoutAsking && confirmStopDownload() != QMessageBox::Ok &&
+        !m_bCloseWithoutAsking) {
         event->ignore();
         return;
     }

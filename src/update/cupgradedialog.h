@@ -8,6 +8,7 @@
 #include <memory>
 
 class FtpManager;
+class MessageBoxShow;
 class QCloseEvent;
 class QTemporaryDir;
 class QTimer;
@@ -19,7 +20,7 @@ class CUpgradeDialog;
 // The user-facing side of the online update: starts checks, decides from
 // the result and the stored reminder whether to say the program is up to
 // date, offer the new version or remind later, shows the download's progress
-// and starts the downloaded installer.
+// and hands the downloaded, verified package to the system's installer.
 //
 // The window itself is visible only while a download runs; everything else
 // is said with message boxes. The reminder lives in the settings "next
@@ -45,9 +46,16 @@ public:
     static QString getUpgradeVersion();
     static void setUpgradeVersion(const QString& strVersion);
 
-    // Name of a version's installer on the server and on disk.
+    // Name of a version's installer on the server and on disk: the Debian
+    // package of this architecture on Linux, the setup program on Windows.
     static QString installerFileName(const QString& strVersion);
     static QString installerRemotePath(const QString& strVersion);
+    // Whether the installer comes with a minisign signature that must hold
+    // before anything is done with it (the Debian package does).
+    static bool installerIsSigned();
+    // True when strVersion was last found on the server without a package
+    // for this system.
+    static bool isVersionWithoutPackage(const QString& strVersion);
 
 public slots:
     void reject() override;
@@ -67,7 +75,13 @@ private:
     void offerNewVersion(const QString& strVersion);
     int confirmStopDownload();
     void removeDownload(const QString& strFilePath);
-    bool startInstaller(const QString& strFilePath);
+    // Checks the downloaded package's signature; on failure logs why,
+    // puts the reason for the user in *pReason and returns false.
+    bool verifyDownload(const QString& strFilePath, QString* pReason);
+    void reportMissingFiles(const QString& strFilePath);
+    // Hands the verified package to the desktop's installer; returns true
+    // when that started and the program may quit.
+    bool handOverPackage(const QString& strFilePath);
 
     Ui::CUpgradeDialog* ui = nullptr;
     FtpManager* m_pFtpManager = nullptr;
@@ -81,4 +95,6 @@ private:
     // temporary folder is writable by everyone, and a file there under a
     // predictable name could be replaced before it is started.
     std::unique_ptr<QTemporaryDir> m_pDownloadDir;
+    // The open "stop the download?" question, if any.
+    MessageBoxShow* m_pStopBox = nullptr;
 };

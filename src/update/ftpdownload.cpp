@@ -3,6 +3,8 @@
 #include "app/common.h"
 #include "app/rslogger.h"
 #include "update/ftp/qftp.h"
+#include "update/ftp/qurlinfo.h"
+#include "update/packagesignature.h"
 
 using varnoks::QFtp;
 
@@ -10,20 +12,6 @@ namespace {
 
 // Server texts end up in the log and in a message box; keep them short.
 constexpr int kMaxReasonLength = 300;
-
-QNetworkReply::NetworkError networkErrorOf(QFtp::Error error)
-{
-    switch (error) {
-    case QFtp::HostNotFound:
-        return QNetworkReply::HostNotFoundError;
-    case QFtp::ConnectionRefused:
-        return QNetworkReply::ConnectionRefusedError;
-    case QFtp::NotConnected:
-        return QNetworkReply::RemoteHostClosedError;
-    default:
-        return QNetworkReply::ProtocolFailure;
-    }
-}
 
 } // namespace
 
@@ -41,7 +29,7 @@ FtpDownload::~FtpDownload()
     m_file.close();
 }
 
-void FtpDownload::start(const QString& strRemotePath, const QString& strLocalPath)
+void FtpDownload::start(const QString& strRemotePath, const QString& strLocalPath, bool bWithSignature)
 {
     dropTransfer(true);
     ++m_nSerial;
@@ -50,16 +38,24 @@ void FtpDownload::start(const QString& strRemotePath, const QString& strLocalPat
     m_bStopped = false;
     m_nBytesDone = 0;
     m_strFailure.clear();
+    m_strLocalPath = strLocalPath;
+    m_nListId = 0;
+    m_nSignatureGetId = 0;
+    m_bSawPackage = false;
+    m_bSawSignature = false;
+    m_bInSignature = bWithSignature;
+    m_missing = Missing::Nothing;
 
-    if (QFile::exists(strLocalPath))
-        QFile::remove(strLocalPath);
+    const QString strSignaturePath = strLocalPath + QStringLiteral(".minisig");
+    QFile::remove(strLocalPath);
+    QFile::remove(strSignaturePath);
     m_file.close();
-    m_file.setFileName(strLocalPath);
+    m_file.setFileName(bWithSignature ? strSignaturePath : strLocalPath);
 
     // A file that cannot be written fails the download instead of reporting
     // a transfer that went nowhere as a success.
     if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        fail(QStringLiteral("cannot write %1: %2").arg(strLocalPath, m_file.errorString()));
+        fail(QStringLiteral("cannot write %1: %2").arg(m_file.fileName(), m_file.errorString()));
         return;
     }
 
@@ -67,11 +63,56 @@ void FtpDownload::start(const QString& strRemotePath, const QString& strLocalPat
     connect(m_pTransfer, &QFtp::commandFinished, this, &FtpDownload::onCommandFinished);
     connect(m_pTransfer, &QFtp::dataTransferProgress, this, &FtpDownload::onProgress);
     connect(m_pTransfer, &QFtp::readyRead, this, &FtpDownload::onReadyRead);
+    connect(m_pTransfer, &QFtp::listInfo, this, &FtpDownload::onListInfo);
     m_stall.start();
     m_pTransfer->connectToHost(m_server.host, m_server.port);
     m_pTransfer->login(COMMON::FTP_USER, COMMON::FTP_PASSWORD);
+    if (bWithSignature) {
+        const int nSlash = strRemotePath.lastIndexOf(QLatin1Char('/'));
+        m_strPackageName = strRemotePath.mid(nSlash + 1);
+        m_nListId = m_pTransfer->list(nSlash > 0 ? strRemotePath.left(nSlash) : QStringLiteral("/"));
+        m_nSignatureGetId = m_pTransfer->get(strRemotePath + QStringLiteral(".minisig"));
+    }
     m_nGetId = m_pTransfer->get(strRemotePath);
     m_pTransfer->close();
+}
+
+void FtpDownload::onListInfo(const varnoks::QUrlInfo& info)
+{
+    if (!m_pTransfer || m_bEnding || !info.isFile())
+        return;
+    if (info.name() == m_strPackageName)
+        m_bSawPackage = true;
+    else if (info.name() == m_strPackageName + QStringLiteral(".minisig"))
+        m_bSawSignature = true;
+}
+
+void FtpDownload::checkListing()
+{
+    if (!m_bSawPackage) {
+        m_missing = Missing::Package;
+        fail(QStringLiteral("the folder holds no %1").arg(m_strPackageName));
+    } else if (!m_bSawSignature) {
+        m_missing = Missing::Signature;
+        fail(QStringLiteral("the folder holds no signature %1.minisig").arg(m_strPackageName));
+    }
+}
+
+bool FtpDownload::signatureDone()
+{
+    m_bInSignature = false;
+    m_nBytesDone = 0;
+    if (!m_file.flush()) {
+        fail(QStringLiteral("writing %1 failed: %2").arg(m_file.fileName(), m_file.errorString()));
+        return false;
+    }
+    m_file.close();
+    m_file.setFileName(m_strLocalPath);
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        fail(QStringLiteral("cannot write %1: %2").arg(m_strLocalPath, m_file.errorString()));
+        return false;
+    }
+    return true;
 }
 
 void FtpDownload::stop()
@@ -99,8 +140,9 @@ void FtpDownload::onReadyRead()
     const QByteArray data = m_pTransfer->readAll();
     if (data.isEmpty())
         return;
-    if (m_nBytesDone + data.size() > MAX_BYTES) {
-        fail(QStringLiteral("the file is larger than %1 bytes").arg(MAX_BYTES));
+    const qint64 nLimit = m_bInSignature ? PackageSignature::MAX_SIGNATURE_FILE_BYTES : MAX_BYTES;
+    if (m_nBytesDone + data.size() > nLimit) {
+        fail(QStringLiteral("%1 is larger than %2 bytes").arg(m_file.fileName()).arg(nLimit));
         return;
     }
     if (m_file.write(data) != data.size()) {
@@ -117,11 +159,13 @@ void FtpDownload::onProgress(qint64 nBytesDone, qint64 nBytesTotal)
 {
     if (!m_pTransfer || m_bEnding)
         return;
-    if (nBytesTotal > MAX_BYTES) {
+    if (nBytesTotal > (m_bInSignature ? PackageSignature::MAX_SIGNATURE_FILE_BYTES : MAX_BYTES)) {
         fail(QStringLiteral("the server announces %1 bytes").arg(nBytesTotal));
         return;
     }
-    emit progress(nBytesDone, nBytesTotal);
+    // The progress bar shows the package, not its small signature.
+    if (!m_bInSignature)
+        emit progress(nBytesDone, nBytesTotal);
 }
 
 void FtpDownload::onStalled()
@@ -135,10 +179,17 @@ void FtpDownload::onCommandFinished(int nCommandId, bool bError)
     if (!m_pTransfer || m_bEnding)
         return;
     if (bError) {
-        emit networkError(networkErrorOf(m_pTransfer->error()));
-        if (m_bEnding || !m_pTransfer)
-            return;
         fail(m_pTransfer->errorString());
+        return;
+    }
+    if (nCommandId != 0 && nCommandId == m_nListId) {
+        checkListing();
+        return;
+    }
+    if (nCommandId != 0 && nCommandId == m_nSignatureGetId) {
+        onReadyRead();
+        if (!m_bEnding)
+            signatureDone();
         return;
     }
     if (nCommandId != m_nGetId)
@@ -193,9 +244,9 @@ void FtpDownload::finish(bool bSuccess, bool bReport)
     if (!bSuccess && !m_bStopped)
         RSLogger::GetInstance()->WriteLog(LOG_ERROR,
                                           QStringLiteral("Download of %1 failed. (%2)")
-                                              .arg(m_file.fileName(), m_strFailure.isEmpty()
-                                                                          ? QStringLiteral("unknown reason")
-                                                                          : m_strFailure),
+                                              .arg(m_strLocalPath, m_strFailure.isEmpty()
+                                                                       ? QStringLiteral("unknown reason")
+                                                                       : m_strFailure),
                                           "FtpDownload::finish");
     if (bReport)
         emit finished();

@@ -3,13 +3,13 @@
 #include "update/updatelogic.h"
 
 #include <QFile>
-#include <QNetworkReply>
 #include <QObject>
 #include <QString>
 #include <QTimer>
 
 namespace varnoks {
 class QFtp;
+class QUrlInfo;
 } // namespace varnoks
 
 // One download of an installer from the update server, on an FTP connection
@@ -36,7 +36,19 @@ public:
     // A download that receives nothing for this long is given up.
     static constexpr int STALL_TIMEOUT_MS = 30000;
 
-    void start(const QString& strRemotePath, const QString& strLocalPath);
+    // Which file the server's folder lacks, for a download with signature.
+    enum class Missing
+    {
+        Nothing,
+        Package,
+        Signature,
+    };
+
+    // With bWithSignature, the remote folder is listed first and must hold
+    // the file and "<file>.minisig"; the signature is fetched into
+    // "<local file>.minisig" (at most PackageSignature's size limit) before
+    // the file itself.
+    void start(const QString& strRemotePath, const QString& strLocalPath, bool bWithSignature = false);
     // The user's stop: finished() is emitted before this returns.
     void stop();
     // Drops the transfer without a report.
@@ -47,11 +59,11 @@ public:
     bool succeeded() const { return m_bSuccess; }
     // Why it failed, for people; empty after success or a stop.
     QString failure() const { return m_strFailure; }
-    QString filePath() const { return m_file.fileName(); }
+    QString filePath() const { return m_strLocalPath; }
+    Missing missing() const { return m_missing; }
 
 signals:
     void progress(qint64 bytesReceived, qint64 bytesTotal);
-    void networkError(QNetworkReply::NetworkError);
     // Emitted once, from the event loop, never from inside start().
     void finished();
 
@@ -59,6 +71,11 @@ private:
     void onCommandFinished(int nCommandId, bool bError);
     void onProgress(qint64 nBytesDone, qint64 nBytesTotal);
     void onReadyRead();
+    void onListInfo(const varnoks::QUrlInfo& info);
+    // The listing is in: both files there, or the download fails.
+    void checkListing();
+    // Switches from the signature file to the package file.
+    bool signatureDone();
     void onStalled();
     // Drops the connection now and reports the failure from the event loop:
     // callers are inside the client's notifications.
@@ -71,9 +88,17 @@ private:
 
     UpdateLogic::UpdateServer m_server;
     varnoks::QFtp* m_pTransfer = nullptr;
-    QFile m_file;
+    QFile m_file; // the file being written: the signature first, if any
+    QString m_strLocalPath;
+    QString m_strPackageName;
     QTimer m_stall;
     int m_nGetId = 0;
+    int m_nListId = 0;
+    int m_nSignatureGetId = 0;
+    bool m_bSawPackage = false;
+    bool m_bSawSignature = false;
+    bool m_bInSignature = false;
+    Missing m_missing = Missing::Nothing;
     // Counts transfers, so a deferred report cannot end a later one.
     int m_nSerial = 0;
     qint64 m_nBytesDone = 0;

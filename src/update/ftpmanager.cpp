@@ -239,7 +239,7 @@ bool FtpManager::isDownloading() const
     return m_pDownload && m_pDownload->isRunning();
 }
 
-void FtpManager::startDownload(const QString& strRemotePath, const QString& strLocalPath)
+void FtpManager::startDownload(const QString& strRemotePath, const QString& strLocalPath, bool bWithSignature)
 {
     // A stop asked for while nothing ran must not hide this download's
     // failure text.
@@ -255,9 +255,8 @@ void FtpManager::startDownload(const QString& strRemotePath, const QString& strL
     if (m_nStallTimeoutMs > 0)
         m_pDownload->setStallTimeout(m_nStallTimeoutMs);
     connect(m_pDownload, &FtpDownload::progress, this, &FtpManager::downloadProgress);
-    connect(m_pDownload, &FtpDownload::networkError, this, &FtpManager::error);
     connect(m_pDownload, &FtpDownload::finished, this, &FtpManager::dlFinished);
-    m_pDownload->start(strRemotePath, strLocalPath);
+    m_pDownload->start(strRemotePath, strLocalPath, bWithSignature);
 }
 
 void FtpManager::dlFinished()
@@ -277,12 +276,16 @@ QString FtpManager::downloadFailure() const
     return m_pDownload ? m_pDownload->failure() : QString();
 }
 
+FtpDownload::Missing FtpManager::downloadMissing() const
+{
+    return m_pDownload ? m_pDownload->missing() : FtpDownload::Missing::Nothing;
+}
+
 void FtpManager::stopDownload()
 {
     m_bCancelled = true;
     if (!m_pDownload || !m_pDownload->isRunning())
         return;
-    emit error(QNetworkReply::OperationCanceledError);
     // Reported before this returns: false, the file, no error text.
     m_pDownload->stop();
 }

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "update/ftpdownload.h"
 #include "update/updatelogic.h"
 
-#include <QNetworkReply>
 #include <QObject>
 #include <QString>
 
@@ -11,7 +11,6 @@ class QFtp;
 class QUrlInfo;
 } // namespace varnoks
 
-class FtpDownload;
 class QTimer;
 class ReachabilityProbe;
 
@@ -36,13 +35,17 @@ public:
     // (which first probes the server with ping). Returns false when the
     // check is ignored because another one is still on its way.
     bool checkUpdate(bool bAuto);
-    // The caller runs one download at a time.
-    void startDownload(const QString& strRemotePath, const QString& strLocalPath);
+    // The caller runs one download at a time. bWithSignature: see
+    // FtpDownload::start.
+    void startDownload(const QString& strRemotePath, const QString& strLocalPath,
+                       bool bWithSignature = false);
     void stopDownload();
 
     bool isDownloading() const;
     // Why the last download failed, in a few words; empty when it did not.
     QString downloadFailure() const;
+    // What the server's folder lacked, for the last download with signature.
+    FtpDownload::Missing downloadMissing() const;
     bool isChecking() const;
     UpdateLogic::UpdateServer server() const { return m_server; }
     // Tests replace the probe's program and shorten the time limits.
@@ -58,7 +61,6 @@ public:
     static QString ftpCommandName(int nCommand);
 
 signals:
-    void error(QNetworkReply::NetworkError);
     void downloadProgress(qint64 bytesReceived, qint64 bytesTotal);
     void downloadFinished(bool bSuccess, QString strFilePath, QString strError);
     void signalNeedUpdate(QString strNewestVersion);

@@ -30,6 +30,9 @@ namespace UpdateLogic {
 
 // Sentinel of "next upgrade time" meaning no reminder is pending.
 constexpr quint64 UPGRADE_TIME_NONE = 998;
+// Setting that names the last version found on the server without a package
+// for this system; the automatic check does not offer it again.
+inline const QString KEY_VERSION_WITHOUT_PACKAGE = QStringLiteral("upgrade version without package");
 // Reminder timer period.
 constexpr int CHECK_TIMER_INTERVAL_MS = 60000;
 // Default control port of the update server.

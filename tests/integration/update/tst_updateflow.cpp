@@ -23,6 +23,11 @@
 namespace {
 
 const QString kInstaller = QStringLiteral("ZRN/V1.0.4.3/VarnoksPilotSetup_V1.0.4.3.exe");
+// The Linux package of the same version, and its signature.
+const QString kPackage =
+    QStringLiteral("ZRN/V1.0.4.3/") + CUpgradeDialog::installerFileName(QStringLiteral("V1.0.4.3"));
+const QString kSignature = kPackage + QStringLiteral(".minisig");
+const QString kMismatchText = QStringLiteral("新版本程序安装包未安装：签名不匹配");
 const QString kFailureText = QStringLiteral("Program download update failed, please try again later.");
 const QString kUnreachableText = QStringLiteral("程序升级服务器连接失败，请检查网络是否正常！");
 
@@ -36,10 +41,17 @@ QByteArray installerScript(int padLines = 4000)
     return script;
 }
 
+// The publisher's key, made once for the whole run.
+MinisignKey* g_publisher = nullptr;
+
+// The version folder as published for both systems: the setup program and
+// the Debian package (with the same content here) with its signature.
 QList<QPair<QString, QByteArray>> publishedTree(const QByteArray& installer = installerScript())
 {
     return {{"ZRN/V1.0.4.2/", {}},
             {kInstaller, installer},
+            {kPackage, installer},
+            {kSignature, g_publisher->sign(installer)},
             {"ZRN/v9.0/", {}},
             {"ZRN/Beta/", {}},
             {"ZRN/V9.9.9", "a file, not a version"},
@@ -95,20 +107,28 @@ private slots:
     void userCheckWhenUpToDateSaysSo();
     void unreachableServerOnUserCheckGivesCriticalBox();
     void acceptedOfferShowsProgressAndCancelDeletesTheFile();
-    void missingInstallerShowsTheFailureAndCleansUp();
+    void versionWithoutLinuxPackageSaysSoAndIsNotOfferedAgain();
+    void proftpdServedPackageIsCheckedBeforeTheInstallQuestion_data();
+    void proftpdServedPackageIsCheckedBeforeTheInstallQuestion();
     void installerThatIsNotWholeNeverStarts_data();
     void installerThatIsNotWholeNeverStarts();
     void stopInTheMiddleDeletesThePartialFileWithoutABox();
-    void installerStartsAndTheProgramQuits();
-    void installerThatCannotStartKeepsTheProgramRunning();
+    void verifiedPackageIsHandedToTheDesktopInstaller_data();
+    void verifiedPackageIsHandedToTheDesktopInstaller();
 
 private:
     bool startServer(const QList<QPair<QString, QByteArray>>& tree, int throttle = 0);
     // Calls a user check until the fake ping has run (the start-up connect
     // and login must be done first, or the check is ignored).
     bool userCheck(CUpgradeDialog& dialog);
-    QString runChild(int* exitCode);
+    QString runChild(int* exitCode, const PackageHandler& handler);
+    // proftpd serving tree as the update server, or an error text.
+    QString startProftpd(ProftpdProcess* pProftpd, const QList<QPair<QString, QByteArray>>& tree,
+                         const QString& listStyle);
 
+    QTemporaryDir m_keys;
+    MinisignKey m_publisher;
+    MinisignKey m_stranger;
     QScopedPointer<TestEnv> m_env;
     QScopedPointer<QTemporaryDir> m_work;
     QScopedPointer<UpdateServerProcess> m_server;
@@ -122,6 +142,12 @@ void TestUpdateFlow::initTestCase()
     QCoreApplication::setApplicationName(COMMON::APPLICATION_NAME);
     if (!UpdateServerProcess::available())
         QSKIP("pyftpdlib is not installed for /usr/bin/python3");
+    if (MinisignKey::program().isEmpty())
+        QSKIP("minisign is not installed (Debian package minisign)");
+    QVERIFY(m_keys.isValid());
+    QVERIFY(m_publisher.generate(m_keys.path(), QStringLiteral("publisher")));
+    QVERIFY(m_stranger.generate(m_keys.path(), QStringLiteral("stranger")));
+    g_publisher = &m_publisher;
 }
 
 void TestUpdateFlow::init()
@@ -132,6 +158,7 @@ void TestUpdateFlow::init()
     m_tmp = m_work->filePath(QStringLiteral("tmp"));
     QVERIFY(QDir().mkpath(m_tmp));
     qputenv("TMPDIR", QFile::encodeName(m_tmp));
+    qputenv("VARNOKS_UPDATE_KEYS_DIR", QFile::encodeName(m_publisher.trustedDir()));
     m_pingUp = writeFakePing(m_work->path(), true);
     m_pingDown = writeFakePing(m_work->path(), false);
     m_server.reset(new UpdateServerProcess);
@@ -142,6 +169,7 @@ void TestUpdateFlow::cleanup()
     m_server.reset();
     qunsetenv("VARNOKS_UPDATE_SERVER");
     qunsetenv("TMPDIR");
+    qunsetenv("VARNOKS_UPDATE_KEYS_DIR");
     m_work.reset();
     m_env.reset();
 }
@@ -201,21 +229,14 @@ void TestUpdateFlow::proftpdInBothListStylesServesTheNewestInstaller_data()
     QTest::newRow("Windows list style") << "Windows";
 }
 
-void TestUpdateFlow::proftpdInBothListStylesServesTheNewestInstaller()
+QString TestUpdateFlow::startProftpd(ProftpdProcess* pProftpd, const QList<QPair<QString, QByteArray>>& tree,
+                                     const QString& listStyle)
 {
-    // A server nobody on the project wrote, with decoys beside the proper
-    // version folders.
-    QFETCH(QString, listStyle);
     if (ProftpdProcess::program().isEmpty())
-        QSKIP("proftpd is not installed (Debian package proftpd-core)");
-    const QByteArray installer = installerScript(20000);
+        return QStringLiteral("SKIP proftpd is not installed (Debian package proftpd-core)");
     const QString root = m_work->filePath(QStringLiteral("ftproot"));
-    QVERIFY(makeTree(root, {{"ZRN/V1.0.4.3/VarnoksPilotSetup_V1.0.4.3.exe", "older"},
-                            {"ZRN/V1.0.4.9/", {}},
-                            {"ZRN/V1.0.4.10/VarnoksPilotSetup_V1.0.4.10.exe", installer},
-                            {"ZRN/V9.9.9", "a file named like a version"},
-                            {"ZRN/v2.0/", {}},
-                            {"ZRN/Beta/", {}}}));
+    if (!QDir().mkpath(root + QStringLiteral("/ZRN")) || !makeTree(root, tree))
+        return QStringLiteral("cannot write the served tree");
     // Started as root, proftpd serves as nobody, who must reach the folder
     // whatever the umask.
     const QFileDevice::Permissions readable =
@@ -230,14 +251,39 @@ void TestUpdateFlow::proftpdInBothListStylesServesTheNewestInstaller()
     for (QString dir = root; dir.startsWith(m_work->path()); dir = QFileInfo(dir).path())
         QFile::setPermissions(dir, QFile::permissions(dir) | traversable);
     const QString conf = m_work->filePath(QStringLiteral("proftpd"));
-    QVERIFY(QDir().mkpath(conf));
-    ProftpdProcess proftpd;
-    if (!proftpd.start(root, conf, COMMON::FTP_USER, COMMON::FTP_PASSWORD, listStyle)) {
-        if (geteuid() != 0 && proftpd.errorString().contains(QLatin1String("unshare")))
-            QSKIP("proftpd needs root or a user namespace to change its root, and neither is available");
-        QFAIL(qPrintable(proftpd.errorString()));
+    QDir().mkpath(conf);
+    if (!pProftpd->start(root, conf, COMMON::FTP_USER, COMMON::FTP_PASSWORD, listStyle)) {
+        if (geteuid() != 0 && pProftpd->errorString().contains(QLatin1String("unshare")))
+            return QStringLiteral(
+                "SKIP proftpd needs root or a user namespace to change its root, and neither is available");
+        return pProftpd->errorString();
     }
-    qputenv("VARNOKS_UPDATE_SERVER", proftpd.address().toUtf8());
+    qputenv("VARNOKS_UPDATE_SERVER", pProftpd->address().toUtf8());
+    return QString();
+}
+
+void TestUpdateFlow::proftpdInBothListStylesServesTheNewestInstaller()
+{
+    // A server nobody on the project wrote, with decoys beside the proper
+    // version folders.
+    QFETCH(QString, listStyle);
+    const QByteArray installer = installerScript(20000);
+    const QByteArray signature = m_publisher.sign(installer);
+    const QString newest =
+        QStringLiteral("ZRN/V1.0.4.10/") + CUpgradeDialog::installerFileName(QStringLiteral("V1.0.4.10"));
+    ProftpdProcess proftpd;
+    const QString error = startProftpd(&proftpd,
+                                       {{"ZRN/V1.0.4.3/VarnoksPilotSetup_V1.0.4.3.exe", "older"},
+                                        {"ZRN/V1.0.4.9/", {}},
+                                        {newest, installer},
+                                        {newest + QStringLiteral(".minisig"), signature},
+                                        {"ZRN/V9.9.9", "a file named like a version"},
+                                        {"ZRN/v2.0/", {}},
+                                        {"ZRN/Beta/", {}}},
+                                       listStyle);
+    if (error.startsWith(QLatin1String("SKIP ")))
+        QSKIP(qPrintable(error.mid(5)));
+    QVERIFY2(error.isEmpty(), qPrintable(error));
 
     FtpManager manager;
     QSignalSpy need(&manager, &FtpManager::signalNeedUpdate);
@@ -245,14 +291,119 @@ void TestUpdateFlow::proftpdInBothListStylesServesTheNewestInstaller()
     QVERIFY(need.wait(15000));
     QCOMPARE(need.at(0).at(0).toString(), QStringLiteral("V1.0.4.10"));
 
+    // The folder's listing in this style names both files.
     QSignalSpy finished(&manager, &FtpManager::downloadFinished);
-    const QString local = m_tmp + QStringLiteral("/setup.exe");
-    manager.startDownload(CUpgradeDialog::installerRemotePath(QStringLiteral("V1.0.4.10")), local);
+    const QString local = m_tmp + QStringLiteral("/package.deb");
+    manager.startDownload(CUpgradeDialog::installerRemotePath(QStringLiteral("V1.0.4.10")), local, true);
     QVERIFY(finished.wait(20000));
     QVERIFY2(finished.at(0).at(0).toBool(), qPrintable(manager.downloadFailure()));
     QFile file(local);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), installer);
+    QFile signatureFile(local + QStringLiteral(".minisig"));
+    QVERIFY(signatureFile.open(QIODevice::ReadOnly));
+    QCOMPARE(signatureFile.readAll(), signature);
+}
+
+void TestUpdateFlow::proftpdServedPackageIsCheckedBeforeTheInstallQuestion_data()
+{
+    QTest::addColumn<QString>("change"); // what differs from a proper publication
+    QTest::addColumn<int>("icon");       // of the box after the offer
+    QTest::addColumn<QString>("text");   // of that box; empty: the install question
+    const int critical = QMessageBox::Critical;
+    QTest::newRow("good signature") << "" << int(QMessageBox::Warning) << "";
+    QTest::newRow("legacy Ed signature") << "legacy" << int(QMessageBox::Warning) << "";
+    QTest::newRow("broken key file beside the trusted key")
+        << "broken-key" << int(QMessageBox::Warning) << "";
+    QTest::newRow("tampered byte") << "tamper" << critical << kMismatchText;
+    QTest::newRow("signature of another file") << "other-file" << critical << kMismatchText;
+    QTest::newRow("another key") << "other-key" << critical << kMismatchText;
+    QTest::newRow("trusted comment changed") << "comment" << critical << kMismatchText;
+    QTest::newRow("truncated signature") << "short-signature" << critical << kMismatchText;
+    QTest::newRow("missing .minisig")
+        << "no-signature" << critical << QStringLiteral("新版本程序安装包未安装：缺少签名");
+    QTest::newRow("no trusted key in this build")
+        << "no-key" << critical
+        << QStringLiteral("新版本程序安装包未安装：此版本程序未带可信的签名公钥，不能安装更新");
+    QTest::newRow("no Linux package in the folder")
+        << "no-package" << int(QMessageBox::Information) << QStringLiteral("该版本暂无 Linux 安装包");
+}
+
+void TestUpdateFlow::proftpdServedPackageIsCheckedBeforeTheInstallQuestion()
+{
+    QFETCH(QString, change);
+    QFETCH(int, icon);
+    QFETCH(QString, text);
+    const QByteArray package = debianPackageBytes(20000);
+    QByteArray served = package;
+    QByteArray signature = m_publisher.sign(package, change == QLatin1String("legacy"));
+    if (change == QLatin1String("tamper"))
+        served[served.size() / 2] = char(served.at(served.size() / 2) ^ 0x01);
+    else if (change == QLatin1String("other-file"))
+        signature = m_publisher.sign(debianPackageBytes(20001));
+    else if (change == QLatin1String("other-key"))
+        signature = m_stranger.sign(package);
+    else if (change == QLatin1String("comment"))
+        signature.replace("trusted comment: ", "trusted comment: v2 ");
+    else if (change == QLatin1String("short-signature"))
+        signature.chop(20);
+    else if (change == QLatin1String("no-key"))
+        qputenv("VARNOKS_UPDATE_KEYS_DIR", QFile::encodeName(m_work->filePath(QStringLiteral("no-keys"))));
+    if (change == QLatin1String("broken-key")) {
+        const QString keys = m_work->filePath(QStringLiteral("keys"));
+        QVERIFY(makeTree(keys, {{"a-broken.pub", "untrusted comment: x\nnot base64\n"}}));
+        QVERIFY(QFile::copy(m_publisher.publicKeyPath(), keys + QStringLiteral("/publisher.pub")));
+        qputenv("VARNOKS_UPDATE_KEYS_DIR", QFile::encodeName(keys));
+    }
+    QList<QPair<QString, QByteArray>> tree{{kInstaller, "the setup program"}};
+    if (change != QLatin1String("no-package"))
+        tree.append({kPackage, served});
+    if (change != QLatin1String("no-package") && change != QLatin1String("no-signature"))
+        tree.append({kSignature, signature});
+    ProftpdProcess proftpd;
+    const QString error = startProftpd(&proftpd, tree, QStringLiteral("Unix"));
+    if (error.startsWith(QLatin1String("SKIP ")))
+        QSKIP(qPrintable(error.mid(5)));
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+
+    LogCapture log;
+    CUpgradeDialog dialog;
+    dialog.ftpManager()->setPingProgram(m_pingUp);
+    BoxAnswerer answerer;
+    answerer.push(QMessageBox::Ok);     // offer
+    answerer.push(QMessageBox::Cancel); // install now?
+    QStringList foldersAtSecondBox;
+    answerer.setObserver([&](const BoxAnswerer::Seen&) {
+        if (answerer.count() == 2)
+            foldersAtSecondBox = downloadFolders(m_tmp);
+    });
+    QVERIFY(userCheck(dialog));
+    QTRY_COMPARE_WITH_TIMEOUT(answerer.count(), 2, 20000);
+    QCOMPARE(int(answerer.seen().at(1).icon), icon);
+    QCOMPARE(answerer.seen().at(1).text,
+             text.isEmpty() ? QStringLiteral("新版本程序安装包已下载完成，是否立即重启安装？") : text);
+    QTRY_VERIFY(!dialog.isVisible());
+    QTest::qWait(300);
+    QCOMPARE(answerer.count(), 2);
+    // A rejected package is gone before the user reads why.
+    QCOMPARE(foldersAtSecondBox.size(), text.isEmpty() ? 1 : 0);
+    QVERIFY(downloadFolders(m_tmp).isEmpty());
+    if (icon == QMessageBox::Critical && change != QLatin1String("no-signature")) {
+        // The run log names the key and the file.
+        const QStringList lines = log.matching(QStringLiteral("Signature check of"));
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines.first().contains(CUpgradeDialog::installerFileName(QStringLiteral("V1.0.4.3"))),
+                 qPrintable(lines.first()));
+        const QString keyId = change == QLatin1String("other-key") ? m_stranger.keyId() : m_publisher.keyId();
+        if (change != QLatin1String("short-signature"))
+            QVERIFY2(lines.first().contains(QStringLiteral("key ") + keyId), qPrintable(lines.first()));
+    }
+    if (change == QLatin1String("no-package"))
+        QCOMPARE(log.count(QStringLiteral("no Linux package for this version yet")), 1);
+    if (change == QLatin1String("broken-key"))
+        QCOMPARE(log.count(QStringLiteral("Update key not used: ") +
+                           m_work->filePath(QStringLiteral("keys/a-broken.pub"))),
+                 1);
 }
 
 void TestUpdateFlow::nothingNewerGivesAnEmptyResult_data()
@@ -618,20 +769,48 @@ void TestUpdateFlow::acceptedOfferShowsProgressAndCancelDeletesTheFile()
     QVERIFY(!dialog.findChild<QPushButton*>(QStringLiteral("btn_cancel_upgrade"))->isEnabled());
 }
 
-void TestUpdateFlow::missingInstallerShowsTheFailureAndCleansUp()
+void TestUpdateFlow::versionWithoutLinuxPackageSaysSoAndIsNotOfferedAgain()
 {
-    QVERIFY(startServer({{"ZRN/V1.0.4.3/", {}}}));
+    // A folder as published for Windows only.
+    QVERIFY(startServer({{kInstaller, installerScript()}}));
+    LogCapture log;
+    {
+        CUpgradeDialog dialog;
+        dialog.ftpManager()->setPingProgram(m_pingUp);
+        BoxAnswerer answerer;
+        answerer.push(QMessageBox::Ok);
+        QVERIFY(userCheck(dialog));
+        QTRY_COMPARE_WITH_TIMEOUT(answerer.count(), 2, 20000);
+        QCOMPARE(answerer.seen().at(1).icon, QMessageBox::Information);
+        QCOMPARE(answerer.seen().at(1).text, QStringLiteral("该版本暂无 Linux 安装包"));
+        QTRY_VERIFY(!dialog.isVisible());
+        QVERIFY(downloadFolders(m_tmp).isEmpty());
+        QCOMPARE(log.count(QStringLiteral("V1.0.4.3: no Linux package for this version yet")), 1);
+        QVERIFY(!dialog.isReminderTimerActive());
+    }
+    QCOMPARE(CommonTools::GetSettingValue(COMMON::KEY_NEXT_UPGRADE_TIME, QString()).toString(),
+             QStringLiteral("998"));
+
+    // The next start's automatic check neither offers it nor sets a reminder.
+    {
+        CUpgradeDialog dialog;
+        BoxAnswerer answerer;
+        dialog.checkUpdate(true);
+        QTRY_COMPARE_WITH_TIMEOUT(log.count(QStringLiteral("not offered again")), 1, 15000);
+        QTest::qWait(300);
+        QCOMPARE(answerer.count(), 0);
+        QVERIFY(!dialog.isReminderTimerActive());
+        QCOMPARE(CommonTools::GetSettingValue(COMMON::KEY_NEXT_UPGRADE_TIME, QString()).toString(),
+                 QStringLiteral("998"));
+    }
+
+    // A newer version is another matter: the automatic check reminds of it.
+    m_server->stop();
+    QVERIFY(startServer({{"ZRN/V1.0.4.4/", {}}}));
     CUpgradeDialog dialog;
-    dialog.ftpManager()->setPingProgram(m_pingUp);
-    BoxAnswerer answerer;
-    answerer.push(QMessageBox::Ok);
-    QVERIFY(userCheck(dialog));
-    QTRY_COMPARE_WITH_TIMEOUT(answerer.count(), 2, 20000);
-    QCOMPARE(answerer.seen().at(1).icon, QMessageBox::Critical);
-    QCOMPARE(answerer.seen().at(1).text,
-             kFailureText + QStringLiteral("\n(Downloading file failed: No such file or directory.)"));
-    QTRY_VERIFY(!dialog.isVisible());
-    QVERIFY(downloadFolders(m_tmp).isEmpty());
+    dialog.checkUpdate(true);
+    QTRY_COMPARE_WITH_TIMEOUT(CUpgradeDialog::getUpgradeVersion(), QStringLiteral("V1.0.4.4"), 15000);
+    QVERIFY(dialog.isReminderTimerActive());
 }
 
 void TestUpdateFlow::installerThatIsNotWholeNeverStarts_data()
@@ -646,6 +825,8 @@ void TestUpdateFlow::installerThatIsNotWholeNeverStarts_data()
     QTest::newRow("short then 226 with SIZE") << QByteArray("short-226") << "Received 16384 of 32768 bytes";
     QTest::newRow("no data for longer than allowed")
         << QByteArray("stall") << "no data from the server for 1 s";
+    // Looks whole to FTP; only the signature tells.
+    QTest::newRow("short then 226 without SIZE") << QByteArray("short-226-nosize") << "";
 }
 
 void TestUpdateFlow::installerThatIsNotWholeNeverStarts()
@@ -656,22 +837,32 @@ void TestUpdateFlow::installerThatIsNotWholeNeverStarts()
     QFETCH(QString, why);
     const QByteArray installer = installerScript(2000).left(32768);
     const QByteArray half = installer.left(installer.size() / 2);
+    const QByteArray signature = m_publisher.sign(installer);
+    const QByteArray packageName = QFileInfo(kPackage).fileName().toUtf8();
     ScriptedFtpServer server;
     QVERIFY(server.isListening());
-    server.setListing("drwxr-xr-x 2 o g 0 Jan 5 10:30 V1.0.4.3\r\n");
+    // One listing serves the update folder and the version folder alike.
+    server.setListing("drwxr-xr-x 2 o g 0 Jan 5 10:30 V1.0.4.3\r\n"
+                      "-rw-r--r-- 1 o g 32768 Jan 5 10:30 " +
+                      packageName + "\r\n-rw-r--r-- 1 o g 300 Jan 5 10:30 " + packageName + ".minisig\r\n");
     server.setFile(installer);
     server.setHandler([&](const QByteArray& line) {
-        if (line.startsWith("SIZE ") && script != "short-226") {
+        if (line.startsWith("SIZE ") && (script != "short-226" || line.endsWith(".minisig"))) {
             server.send("550 SIZE not allowed\r\n");
             return true;
         }
         if (!line.startsWith("RETR "))
             return false;
         server.send("150 Opening data connection\r\n");
-        server.sendData(half, script == "short-226");
+        if (line.endsWith(".minisig")) {
+            server.sendData(signature, true);
+            server.sendWhenDataCloses("226 Transfer complete\r\n");
+            return true;
+        }
+        server.sendData(half, script.startsWith("short-226"));
         if (script == "early-200") {
             server.send("200 OK\r\n");
-        } else if (script == "short-226") {
+        } else if (script.startsWith("short-226")) {
             server.sendWhenDataCloses("226 Transfer complete\r\n");
         } else if (script.startsWith("reset-")) {
             server.resetData();
@@ -699,14 +890,22 @@ void TestUpdateFlow::installerThatIsNotWholeNeverStarts()
     QTRY_COMPARE_WITH_TIMEOUT(answerer.count(), 2, 20000);
     QCOMPARE(answerer.seen().at(0).icon, QMessageBox::Question);
     QCOMPARE(answerer.seen().at(1).icon, QMessageBox::Critical);
-    QVERIFY2(answerer.seen().at(1).text.startsWith(kFailureText + QLatin1Char('\n')),
-             qPrintable(answerer.seen().at(1).text));
-    QVERIFY2(answerer.seen().at(1).text.contains(why), qPrintable(answerer.seen().at(1).text));
-    QCOMPARE(foldersDuringDownload.size(), 1);
     QTRY_VERIFY(!dialog.isVisible());
     QVERIFY(downloadFolders(m_tmp).isEmpty());
-    QCOMPARE(log.count(QStringLiteral("FtpDownload::finish(): Download of")), 1);
-    QVERIFY(log.matching(QStringLiteral("FtpDownload::finish()")).first().contains(why));
+    if (why.isEmpty()) {
+        // Taken as complete, then refused: removed before the box.
+        QCOMPARE(answerer.seen().at(1).text, kMismatchText);
+        QCOMPARE(foldersDuringDownload.size(), 0);
+        QCOMPARE(log.count(QStringLiteral("FtpDownload::finish(): Download of")), 0);
+        QCOMPARE(log.count(QStringLiteral("Signature check of")), 1);
+    } else {
+        QVERIFY2(answerer.seen().at(1).text.startsWith(kFailureText + QLatin1Char('\n')),
+                 qPrintable(answerer.seen().at(1).text));
+        QVERIFY2(answerer.seen().at(1).text.contains(why), qPrintable(answerer.seen().at(1).text));
+        QCOMPARE(foldersDuringDownload.size(), 1);
+        QCOMPARE(log.count(QStringLiteral("FtpDownload::finish(): Download of")), 1);
+        QVERIFY(log.matching(QStringLiteral("FtpDownload::finish()")).first().contains(why));
+    }
     QTest::qWait(300);
     QCOMPARE(answerer.count(), 2); // no install question, nothing started
 }
@@ -744,13 +943,14 @@ void TestUpdateFlow::stopInTheMiddleDeletesThePartialFileWithoutABox()
     QCOMPARE(bar->value(), 0);
 }
 
-QString TestUpdateFlow::runChild(int* exitCode)
+QString TestUpdateFlow::runChild(int* exitCode, const PackageHandler& handler)
 {
     QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("VARNOKS_UPDATE_CHILD"), m_pingUp);
     env.insert(QStringLiteral("VARNOKS_TEST_MARKER"), m_work->filePath(QStringLiteral("installer-ran")));
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    handler.apply(&env);
     child.setProcessEnvironment(env);
     child.setProcessChannelMode(QProcess::MergedChannels);
     child.start(QCoreApplication::applicationFilePath(), QStringList());
@@ -764,43 +964,74 @@ QString TestUpdateFlow::runChild(int* exitCode)
     return QString::fromUtf8(child.readAll());
 }
 
-void TestUpdateFlow::installerStartsAndTheProgramQuits()
+void TestUpdateFlow::verifiedPackageIsHandedToTheDesktopInstaller_data()
 {
-    QVERIFY(startServer(publishedTree()));
-    int exitCode = 0;
-    const QString output = runChild(&exitCode);
-    QVERIFY2(exitCode == 0, qPrintable(output));
-    QVERIFY2(output.contains(QLatin1String("EVENT LOOP ENDED")), qPrintable(output));
-    const QString marker = m_work->filePath(QStringLiteral("installer-ran"));
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(marker), 10000);
-    QFile file(marker);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QString started = QString::fromUtf8(file.readAll()).trimmed();
-    // Started from a private folder under the temporary directory.
-    QVERIFY2(started.startsWith(m_tmp + QStringLiteral("/VarnoksPilot-")), qPrintable(started));
-    QVERIFY(started.endsWith(QStringLiteral("/VarnoksPilotSetup_V1.0.4.3.exe")));
-    QCOMPARE(QFileInfo(QFileInfo(started).absolutePath()).permissions() &
-                 (QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther),
-             QFileDevice::Permissions());
-    QCOMPARE(CommonTools::GetSettingValue(COMMON::KEY_NEXT_UPGRADE_TIME, QString()).toString(),
-             QStringLiteral("998"));
+    QTest::addColumn<bool>("withHandler"); // a handler for Debian packages is registered
+    QTest::newRow("desktop handler opens it, the program quits") << true;
+    QTest::newRow("no handler: the apt command, the program stays") << false;
 }
 
-void TestUpdateFlow::installerThatCannotStartKeepsTheProgramRunning()
+void TestUpdateFlow::verifiedPackageIsHandedToTheDesktopInstaller()
 {
-    // Not a program: no interpreter line and no executable format.
-    QVERIFY(startServer(publishedTree(QByteArray(4096, 'x'))));
+    // Through the real xdg-mime and xdg-open. The served folder also holds
+    // the setup program, written as a script that would leave a marker.
+    QFETCH(bool, withHandler);
+    if (QStandardPaths::findExecutable(QStringLiteral("xdg-open")).isEmpty())
+        QSKIP("xdg-utils is not installed");
+    const QByteArray package = debianPackageBytes(4000);
+    QVERIFY(startServer(
+        {{kInstaller, installerScript()}, {kPackage, package}, {kSignature, m_publisher.sign(package)}}));
+    PackageHandler handler;
+    QVERIFY(handler.install(m_work->filePath(QStringLiteral("desktop")), withHandler));
     int exitCode = 0;
-    const QString output = runChild(&exitCode);
-    // The child ends itself with 3 after the Critical box; 0 would mean the
-    // dialog quit the program.
-    QVERIFY2(exitCode == 3, qPrintable(output));
-    QVERIFY2(output.contains(QStringLiteral("BOX 3 新版本程序安装包无法启动，请手动运行：")),
-             qPrintable(output));
+    const QString output = runChild(&exitCode, handler);
+    const QString name = CUpgradeDialog::installerFileName(QStringLiteral("V1.0.4.3"));
+    if (withHandler) {
+        QVERIFY2(exitCode == 0, qPrintable(output));
+        QVERIFY2(output.contains(QLatin1String("EVENT LOOP ENDED")), qPrintable(output));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(handler.recordPath()), 10000);
+        QFile record(handler.recordPath());
+        QVERIFY(record.open(QIODevice::ReadOnly));
+        const QString handed = QString::fromUtf8(record.readAll()).trimmed();
+        // The verified package from a private folder, left for the installer.
+        QVERIFY2(handed.startsWith(m_tmp + QStringLiteral("/VarnoksPilot-")), qPrintable(handed));
+        QVERIFY2(handed.endsWith(QLatin1Char('/') + name), qPrintable(handed));
+        QFile kept(handed);
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), package);
+        QCOMPARE(QFileInfo(QFileInfo(handed).absolutePath()).permissions() &
+                     (QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther),
+                 QFileDevice::Permissions());
+        QCOMPARE(CommonTools::GetSettingValue(COMMON::KEY_NEXT_UPGRADE_TIME, QString()).toString(),
+                 QStringLiteral("998"));
+    } else {
+        // The child ends itself with 3 after the box; 0 would mean the
+        // dialog quit the program.
+        QVERIFY2(exitCode == 3, qPrintable(output));
+        const QRegularExpression command(
+            QStringLiteral("BOX 1 没有找到可以安装软件包的程序，请在终端中运行：\n"
+                           "sudo apt install (\\S+)\n"));
+        const QRegularExpressionMatch match = command.match(output);
+        QVERIFY2(match.hasMatch(), qPrintable(output));
+        const QString kept = match.captured(1);
+        QVERIFY2(kept.startsWith(m_tmp + QStringLiteral("/VarnoksPilot-")) && kept.endsWith(name),
+                 qPrintable(kept));
+        QFile file(kept);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), package);
+        QVERIFY(!QFile::exists(handler.recordPath()));
+    }
+    // Nothing downloaded is ever a program.
     QVERIFY(!QFile::exists(m_work->filePath(QStringLiteral("installer-ran"))));
+    QDirIterator it(m_tmp, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        QVERIFY2(!(it.fileInfo().permissions() & (QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther)),
+                 qPrintable(it.filePath()));
+    }
 }
 
-// The child half of the two tests above: a real event loop with the dialog,
+// The child half of the hand-over test: a real event loop with the dialog,
 // a user check, every box answered with Confirm. It reports the boxes it saw
 // and whether the event loop ended on its own.
 static int runUpdateChild(int argc, char** argv)
@@ -815,7 +1046,7 @@ static int runUpdateChild(int argc, char** argv)
     answerer.setFallback(QMessageBox::Ok);
     answerer.setObserver([&](const BoxAnswerer::Seen& seen) {
         QTextStream(stdout) << "BOX " << int(seen.icon) << ' ' << seen.text << Qt::endl;
-        if (seen.icon == QMessageBox::Critical)
+        if (seen.icon == QMessageBox::Critical || seen.icon == QMessageBox::Information)
             QTimer::singleShot(1000, &app, [] { QCoreApplication::exit(3); });
     });
     QTimer checker;

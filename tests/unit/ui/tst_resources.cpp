@@ -358,7 +358,7 @@ void TestResources::catalogueHoldsEveryMessageOnce()
     QString tsLanguage;
     QVERIFY(readTs(tsPath(catalogue), &messages, &tsLanguage));
     QCOMPARE(tsLanguage, language);
-    QCOMPARE(messages.size(), 96);
+    QCOMPARE(messages.size(), 103);
 
     QMap<QString, int> perContext;
     QSet<QString> keys;
@@ -372,7 +372,7 @@ void TestResources::catalogueHoldsEveryMessageOnce()
                  qPrintable(m.context + ": " + m.source));
     }
     const QMap<QString, int> expected = {
-        {"AboutDlg", 6},   {"CSensorChooserDlg", 8}, {"CSettingDlg", 2},    {"CUpgradeDialog", 11},
+        {"AboutDlg", 6},   {"CSensorChooserDlg", 8}, {"CSettingDlg", 2},    {"CUpgradeDialog", 18},
         {"FtpManager", 1}, {"MainWindow", 17},       {"MessageBoxShow", 2}, {"QFtp", 17},
         {"QObject", 2},    {"SettingDlg", 22},       {"TrayIconMenu", 8},
     };
@@ -447,6 +447,9 @@ void TestResources::tellingRowsTranslate_data()
         {"CUpgradeDialog", "温馨提示", "Kind Tips", "温馨提示", "溫馨提示"},
         {"CUpgradeDialog", "是否确认停止下载更新？", "Confirm stop download updates？",
          "是否确认停止下载更新？", "是否確認停止下載更新？"},
+        {"CUpgradeDialog", "该版本暂无 Linux 安装包", "no Linux package for this version yet",
+         "该版本暂无 Linux 安装包", "該版本暫無 Linux 安裝包"},
+        {"CUpgradeDialog", "签名不匹配", "the signature does not match", "签名不匹配", "簽章不符"},
         {"FtpManager", "程序升级服务器连接失败，请检查网络是否正常！",
          "The program upgrade server connection failed. Please check if the network is functioning properly.",
          "程序升级服务器连接失败，请检查网络是否正常！", "程式陞級服務器連接失敗，請檢查網絡是否正常！"},

@@ -34,6 +34,7 @@ Q_DECLARE_METATYPE(QMessageBox::Icon)
 namespace {
 
 const QString kOldVersion = QStringLiteral("V1.0.4.1");
+const QString kFailureText = QStringLiteral("Program download update failed, please try again later.");
 
 QString storedText(Stored stored, qint64 now)
 {
@@ -332,20 +333,26 @@ void TestCUpgradeDialog::unreachableServerMessageIsShownAsCritical()
 void TestCUpgradeDialog::closingTheWindowAsksUntilConfirmed_data()
 {
     QTest::addColumn<int>("how"); // 0 title-bar close, 1 Escape, 2 cancel button
-    QTest::newRow("title-bar close") << 0;
-    QTest::newRow("escape") << 1;
-    QTest::newRow("cancel button") << 2;
+    // 0: the download does not end while the question is open; else the
+    // icon of the box that follows its end (a failure for the cancel
+    // button, an unsigned file for the title-bar close).
+    QTest::addColumn<int>("endsWith");
+    QTest::newRow("title-bar close") << 0 << 0;
+    QTest::newRow("escape") << 1 << 0;
+    QTest::newRow("cancel button") << 2 << 0;
+    QTest::newRow("download fails while asking: no leftover question") << 2 << int(QMessageBox::Critical);
+    QTest::newRow("unsigned download ends while asking: no leftover question")
+        << 0 << int(QMessageBox::Critical);
 }
 
 void TestCUpgradeDialog::closingTheWindowAsksUntilConfirmed()
 {
     QFETCH(int, how);
+    QFETCH(int, endsWith);
     CUpgradeDialog dialog;
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     BoxAnswerer answerer;
-    answerer.push(QMessageBox::Cancel);
-    answerer.push(QMessageBox::Ok);
     auto attempt = [&] {
         if (how == 0)
             dialog.close();
@@ -354,6 +361,29 @@ void TestCUpgradeDialog::closingTheWindowAsksUntilConfirmed()
         else
             dialog.findChild<QPushButton*>(QStringLiteral("btn_cancel_upgrade"))->click();
     };
+    if (endsWith != 0) {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("package"));
+        QFile(file).open(QIODevice::WriteOnly);
+        const bool success = how == 0;
+        // Leaves the question unanswered; the download's end must close it.
+        answerer.push([&](QWidget*) {
+            emit dialog.ftpManager()->downloadFinished(success, file, success ? QString() : kFailureText);
+        });
+        answerer.push(QMessageBox::Cancel); // the box that follows
+        attempt();
+        QTRY_COMPARE(answerer.count(), 2);
+        QCOMPARE(answerer.seen().at(0).text, QStringLiteral("是否确认停止下载更新？"));
+        QCOMPARE(int(answerer.seen().at(1).icon), endsWith);
+        QTRY_VERIFY(!dialog.isVisible());
+        QTRY_VERIFY(!QApplication::activeModalWidget());
+        QVERIFY(!QFile::exists(file));
+        QTest::qWait(100);
+        QCOMPARE(answerer.count(), 2);
+        return;
+    }
+    answerer.push(QMessageBox::Cancel);
+    answerer.push(QMessageBox::Ok);
     attempt();
     QTRY_COMPARE(answerer.count(), 1);
     QCOMPARE(answerer.seen().at(0).icon, QMessageBox::Warning);

@@ -1,4 +1,5 @@
 #include "app/common.h"
+#include "update/packagesignature.h"
 #include "update/reachabilityprobe.h"
 #include "update/updatelogic.h"
 
@@ -36,6 +37,8 @@ private slots:
     void pingReplyMarkerIgnoresCase();
     void updateServerValueIsParsed_data();
     void updateServerValueIsParsed();
+    void signatureAndKeyFilesAreReadStrictly_data();
+    void signatureAndKeyFilesAreReadStrictly();
     void environmentOverridesTheDefaultServer();
     void probeReportsReachabilityFromPingOutput_data();
     void probeReportsReachabilityFromPingOutput();
@@ -239,6 +242,108 @@ void TestUpdateLogic::pingReplyMarkerIgnoresCase()
     QFETCH(QByteArray, output);
     QFETCH(bool, reply);
     QCOMPARE(pingOutputShowsReply(output), reply);
+}
+
+namespace {
+
+QByteArray b64(const QByteArray& bytes)
+{
+    return bytes.toBase64();
+}
+
+const QByteArray kKeyId = QByteArray::fromHex("0102030405060708");
+const QByteArray kKeyLine = b64("Ed" + kKeyId + QByteArray(32, 'k'));
+const QByteArray kSigLine = b64("ED" + kKeyId + QByteArray(64, 's'));
+const QByteArray kGlobalLine = b64(QByteArray(64, 'g'));
+
+QByteArray signatureFile(const QByteArray& sigLine = kSigLine,
+                         const QByteArray& trusted = "trusted comment: t",
+                         const QByteArray& globalLine = kGlobalLine)
+{
+    return "untrusted comment: u\n" + sigLine + "\n" + trusted + "\n" + globalLine + "\n";
+}
+
+} // namespace
+
+void TestUpdateLogic::signatureAndKeyFilesAreReadStrictly_data()
+{
+    // Both files come from outside: the signature from the update server, the
+    // keys from a folder an environment variable may name.
+    QTest::addColumn<bool>("isKey");
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<bool>("valid");
+    const QByteArray key = "untrusted comment: minisign public key\n" + kKeyLine + "\n";
+    QTest::newRow("key") << true << key << true;
+    QTest::newRow("key, CRLF, no final line break")
+        << true << QByteArray("untrusted comment: k\r\n" + kKeyLine) << true;
+    QTest::newRow("key without comment line") << true << QByteArray(kKeyLine + "\n") << false;
+    QTest::newRow("key, comment without its prefix")
+        << true << QByteArray("comment: k\n" + kKeyLine) << false;
+    QTest::newRow("key, one byte short")
+        << true << QByteArray("untrusted comment: k\n" + b64("Ed" + kKeyId + QByteArray(31, 'k'))) << false;
+    QTest::newRow("key, one byte long")
+        << true << QByteArray("untrusted comment: k\n" + b64("Ed" + kKeyId + QByteArray(33, 'k'))) << false;
+    QTest::newRow("key of another algorithm")
+        << true << QByteArray("untrusted comment: k\n" + b64("EC" + kKeyId + QByteArray(32, 'k'))) << false;
+    QTest::newRow("key, blank inside the base64")
+        << true << QByteArray("untrusted comment: k\n" + kKeyLine.left(10) + " " + kKeyLine.mid(10)) << false;
+    QTest::newRow("key, base64 without padding")
+        << true << QByteArray("untrusted comment: k\n" + kKeyLine.left(kKeyLine.indexOf('='))) << false;
+    QTest::newRow("key, a third line") << true << QByteArray(key + "extra\n") << false;
+    QTest::newRow("key, empty") << true << QByteArray() << false;
+    QTest::newRow("key file too large")
+        << true << QByteArray("untrusted comment: " + QByteArray(5000, 'x') + "\n" + kKeyLine) << false;
+
+    QTest::newRow("prehashed signature") << false << signatureFile() << true;
+    QTest::newRow("legacy signature")
+        << false << signatureFile(b64("Ed" + kKeyId + QByteArray(64, 's'))) << true;
+    QTest::newRow("empty trusted comment") << false << signatureFile(kSigLine, "trusted comment: ") << true;
+    QTest::newRow("unknown algorithm")
+        << false << signatureFile(b64("EX" + kKeyId + QByteArray(64, 's'))) << false;
+    QTest::newRow("signature one byte short")
+        << false << signatureFile(b64("ED" + kKeyId + QByteArray(63, 's'))) << false;
+    QTest::newRow("trusted comment without its prefix")
+        << false << signatureFile(kSigLine, "comment: t") << false;
+    QTest::newRow("global signature one byte short")
+        << false << signatureFile(kSigLine, "trusted comment: t", b64(QByteArray(63, 'g'))) << false;
+    QTest::newRow("global signature missing")
+        << false << QByteArray("untrusted comment: u\n" + kSigLine + "\ntrusted comment: t\n") << false;
+    QTest::newRow("fifth line") << false << QByteArray(signatureFile() + "more\n") << false;
+    QTest::newRow("NUL in the trusted comment")
+        << false << signatureFile(kSigLine, QByteArray("trusted comment: a\0b", 20)) << false;
+    QTest::newRow("carriage return inside a line")
+        << false << signatureFile(kSigLine, "trusted comment: a\rb") << false;
+    QTest::newRow("signature file too large")
+        << false << signatureFile(kSigLine, "trusted comment: " + QByteArray(17000, 'c')) << false;
+    QTest::newRow("a public key where the signature belongs") << false << key << false;
+}
+
+void TestUpdateLogic::signatureAndKeyFilesAreReadStrictly()
+{
+    QFETCH(bool, isKey);
+    QFETCH(QByteArray, text);
+    QFETCH(bool, valid);
+    QString why;
+    if (isKey) {
+        PackageSignature::PublicKey parsed;
+        QCOMPARE(PackageSignature::parsePublicKey(text, &parsed, &why), valid);
+        if (valid) {
+            QCOMPARE(parsed.keyId, kKeyId);
+            QCOMPARE(parsed.key, QByteArray(32, 'k'));
+        }
+    } else {
+        PackageSignature::Signature parsed;
+        QCOMPARE(PackageSignature::parseSignature(text, &parsed, &why), valid);
+        if (valid) {
+            QCOMPARE(parsed.keyId, kKeyId);
+            QCOMPARE(parsed.signature, QByteArray(64, 's'));
+            QCOMPARE(parsed.globalSignature, QByteArray(64, 'g'));
+            QCOMPARE(parsed.prehashed, QTest::currentDataTag() != QByteArray("legacy signature"));
+        }
+    }
+    QCOMPARE(why.isEmpty(), valid); // a refusal always says why
+    // minisign prints the id as a little-endian number.
+    QCOMPARE(PackageSignature::keyIdText(kKeyId), QStringLiteral("0807060504030201"));
 }
 
 void TestUpdateLogic::updateServerValueIsParsed_data()

@@ -5,6 +5,7 @@
 #include <QList>
 #include <QObject>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
@@ -84,3 +85,52 @@ bool makeTree(const QString& root, const QList<QPair<QString, QByteArray>>& entr
 // does (reachable) or as an unreachable one; written into dir. Every run
 // touches "<returned path>.ran".
 QString writeFakePing(const QString& dir, bool reachable);
+
+// A minisign key pair without password, made at test time by the real
+// minisign tool (Debian package minisign), which also signs.
+class MinisignKey
+{
+public:
+    // Empty when minisign is not installed.
+    static QString program();
+
+    // Makes dir/name.pub and dir/name.key; the public key alone goes into
+    // dir/name-trusted/ so that a test can trust it by folder.
+    bool generate(const QString& dir, const QString& name);
+    // Signature file text for the content ("ED", or legacy "Ed").
+    QByteArray sign(const QByteArray& content, bool legacy = false) const;
+
+    QString publicKeyPath() const { return m_strPublic; }
+    QString trustedDir() const { return m_strTrustedDir; }
+    // The id minisign prints, from the public key's comment.
+    QString keyId() const { return m_strKeyId; }
+
+private:
+    QString m_strDir;
+    QString m_strPublic;
+    QString m_strSecret;
+    QString m_strTrustedDir;
+    QString m_strKeyId;
+};
+
+// A desktop handler for Debian packages in private XDG folders under root,
+// found by xdg-mime and started by xdg-open the way a software centre is:
+// its Exec is a script that writes the path it was given into recordPath().
+// Without handler, the folders exist and name none.
+class PackageHandler
+{
+public:
+    bool install(const QString& root, bool withHandler);
+    // XDG data folders (the system ones too, so that nothing installed on
+    // the machine answers) and system configuration folders, a display name
+    // for xdg-open, no desktop detected.
+    void apply(QProcessEnvironment* pEnv) const;
+    QString recordPath() const { return m_strRoot + QStringLiteral("/handed-over"); }
+
+private:
+    QString m_strRoot;
+};
+
+// Minimal bytes that file(1) and so xdg-mime take for a Debian package:
+// the ar archive with "debian-binary" first, then padLines of filler.
+QByteArray debianPackageBytes(int padLines = 4000);

@@ -273,3 +273,105 @@ void ProftpdProcess::stop()
 {
     stopServer(m_process);
 }
+
+QString MinisignKey::program()
+{
+    return QStandardPaths::findExecutable(QStringLiteral("minisign"));
+}
+
+bool MinisignKey::generate(const QString& dir, const QString& name)
+{
+    m_strDir = dir;
+    m_strPublic = dir + QLatin1Char('/') + name + QStringLiteral(".pub");
+    m_strSecret = dir + QLatin1Char('/') + name + QStringLiteral(".key");
+    m_strTrustedDir = dir + QLatin1Char('/') + name + QStringLiteral("-trusted");
+    QProcess process;
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.start(program(), {QStringLiteral("-G"), QStringLiteral("-W"), QStringLiteral("-p"), m_strPublic,
+                              QStringLiteral("-s"), m_strSecret});
+    if (!process.waitForFinished(20000) || process.exitCode() != 0)
+        return false;
+    QFile pub(m_strPublic);
+    if (!pub.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray comment = pub.readLine().trimmed();
+    m_strKeyId = QString::fromLatin1(comment.mid(comment.lastIndexOf(' ') + 1));
+    return QDir().mkpath(m_strTrustedDir) &&
+           QFile::copy(m_strPublic, m_strTrustedDir + QLatin1Char('/') + name + QStringLiteral(".pub"));
+}
+
+QByteArray MinisignKey::sign(const QByteArray& content, bool legacy) const
+{
+    const QString file = m_strDir + QStringLiteral("/to-sign");
+    const QString signature = file + QStringLiteral(".minisig");
+    QFile::remove(signature);
+    QFile out(file);
+    if (!out.open(QIODevice::WriteOnly) || out.write(content) != content.size())
+        return QByteArray();
+    out.close();
+    QStringList arguments{QStringLiteral("-S"), QStringLiteral("-s"), m_strSecret, QStringLiteral("-m"),
+                          file};
+    if (legacy)
+        arguments << QStringLiteral("-l");
+    QProcess process;
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.start(program(), arguments);
+    if (!process.waitForFinished(20000) || process.exitCode() != 0)
+        return QByteArray();
+    QFile in(signature);
+    return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
+}
+
+bool PackageHandler::install(const QString& root, bool withHandler)
+{
+    m_strRoot = root;
+    const QString applications = root + QStringLiteral("/data/applications");
+    if (!QDir().mkpath(applications) || !QDir().mkpath(root + QStringLiteral("/system")))
+        return false;
+    if (!withHandler)
+        return true;
+    const QString script = root + QStringLiteral("/installer.sh");
+    QFile file(script);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write("#!/bin/sh\nprintf '%s\\n' \"$@\" > \"" + QFile::encodeName(recordPath()) + ".tmp\"\n" +
+               "mv \"" + QFile::encodeName(recordPath()) + ".tmp\" \"" + QFile::encodeName(recordPath()) +
+               "\"\n");
+    file.close();
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QFile desktop(applications + QStringLiteral("/varnoks-test-installer.desktop"));
+    if (!desktop.open(QIODevice::WriteOnly))
+        return false;
+    desktop.write(
+        "[Desktop Entry]\nType=Application\nName=Test package installer\nExec=" + QFile::encodeName(script) +
+        " %f\nMimeType=application/vnd.debian.binary-package;\nNoDisplay=true\n");
+    // The user's choice, where xdg-mime also looks for it beside the
+    // user's applications (XDG_CONFIG_HOME stays the program's own).
+    QFile list(applications + QStringLiteral("/mimeapps.list"));
+    if (!list.open(QIODevice::WriteOnly))
+        return false;
+    list.write(
+        "[Default Applications]\napplication/vnd.debian.binary-package=varnoks-test-installer.desktop\n");
+    return true;
+}
+
+void PackageHandler::apply(QProcessEnvironment* pEnv) const
+{
+    pEnv->insert(QStringLiteral("XDG_DATA_HOME"), m_strRoot + QStringLiteral("/data"));
+    pEnv->insert(QStringLiteral("XDG_DATA_DIRS"), m_strRoot + QStringLiteral("/system"));
+    pEnv->insert(QStringLiteral("XDG_CONFIG_DIRS"), m_strRoot + QStringLiteral("/system"));
+    // xdg-open uses desktop handlers only where it sees a display; with no
+    // desktop detected it works through xdg-mime and the entry's Exec.
+    pEnv->insert(QStringLiteral("DISPLAY"), QStringLiteral(":99"));
+    pEnv->remove(QStringLiteral("XDG_CURRENT_DESKTOP"));
+    pEnv->remove(QStringLiteral("DESKTOP_SESSION"));
+    pEnv->remove(QStringLiteral("BROWSER"));
+}
+
+QByteArray debianPackageBytes(int padLines)
+{
+    QByteArray bytes = "!<arch>\ndebian-binary   1700000000  0     0     100644  4         `\n2.0\n";
+    for (int i = 0; i < padLines; ++i)
+        bytes += "filler line of the test package, " + QByteArray::number(i) + "\n";
+    return bytes;
+}
