@@ -89,7 +89,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Library dependencies come from dpkg-shlibdeps; ping is run for the
 # requested update check.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "iputils-ping")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "lm-sensors, fonts-noto-cjk")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "lm-sensors, fonts-noto-cjk, xdg-utils")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gnome-shell-extension-appindicator")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
