@@ -585,6 +585,26 @@ void CopyText(char* pField, size_t nSize, const std::string& strText)
     pField[nLength] = '\0';
 }
 
+// The reading of a kind, sensor and slot, or null; the caller holds the lock.
+const Reading* FindReading(const State& state, int32_t nKind, int32_t nSensor, int32_t nSlot)
+{
+    if (!state.bInitialised || nSensor < 0 || static_cast<size_t>(nSensor) >= state.sensors.size() ||
+        nSlot < 0) {
+        return nullptr;
+    }
+    const Sensor& sensor = state.sensors[nSensor];
+    const std::vector<Reading>* pList = nullptr;
+    if (nKind == VARNOKS_READING_TEMPERATURE) {
+        pList = &sensor.temperatures;
+    } else if (nKind == VARNOKS_READING_FAN) {
+        pList = &sensor.fans;
+    }
+    if (!pList || static_cast<size_t>(nSlot) >= pList->size()) {
+        return nullptr;
+    }
+    return &(*pList)[nSlot];
+}
+
 } // namespace
 
 extern "C" {
@@ -652,25 +672,16 @@ int32_t varnoks_sensor_name(int32_t nSensor, char* pBuffer, int32_t nSize)
 
 int32_t varnoks_sensor_read(int32_t nKind, int32_t nSensor, int32_t nSlot, VarnoksSensorReading* pReading)
 {
-    if (!pReading || nSlot < 0) {
+    if (!pReading) {
         return 0;
     }
     State& state = GlobalState();
     std::lock_guard<std::mutex> lock(state.mutex);
-    if (!state.bInitialised || nSensor < 0 || static_cast<size_t>(nSensor) >= state.sensors.size()) {
+    const Reading* pFound = FindReading(state, nKind, nSensor, nSlot);
+    if (!pFound) {
         return 0;
     }
-    const Sensor& sensor = state.sensors[nSensor];
-    const std::vector<Reading>* pList = nullptr;
-    if (nKind == VARNOKS_READING_TEMPERATURE) {
-        pList = &sensor.temperatures;
-    } else if (nKind == VARNOKS_READING_FAN) {
-        pList = &sensor.fans;
-    }
-    if (!pList || static_cast<size_t>(nSlot) >= pList->size()) {
-        return 0;
-    }
-    const Reading& reading = (*pList)[nSlot];
+    const Reading& reading = *pFound;
     pReading->valid = reading.bValid ? 1 : 0;
     pReading->state = reading.bAsleep ? VARNOKS_READING_ASLEEP : 0;
     pReading->value = reading.bValid ? reading.dValue : 0.0;
@@ -689,18 +700,12 @@ int32_t varnoks_sensor_explain(int32_t nKind, int32_t nSensor, int32_t nSlot, ch
     pRule[0] = '\0';
     State& state = GlobalState();
     std::lock_guard<std::mutex> lock(state.mutex);
-    if (!state.bInitialised || nSensor < 0 || static_cast<size_t>(nSensor) >= state.sensors.size() ||
-        nSlot < 0) {
+    const Reading* pReading = FindReading(state, nKind, nSensor, nSlot);
+    if (!pReading) {
         return 0;
     }
-    const Sensor& sensor = state.sensors[nSensor];
-    const std::vector<Reading>& list = nKind == VARNOKS_READING_FAN ? sensor.fans : sensor.temperatures;
-    if ((nKind != VARNOKS_READING_FAN && nKind != VARNOKS_READING_TEMPERATURE) ||
-        static_cast<size_t>(nSlot) >= list.size()) {
-        return 0;
-    }
-    CopyText(pOrigin, static_cast<size_t>(nOriginSize), list[nSlot].origin);
-    CopyText(pRule, static_cast<size_t>(nRuleSize), list[nSlot].rule);
+    CopyText(pOrigin, static_cast<size_t>(nOriginSize), pReading->origin);
+    CopyText(pRule, static_cast<size_t>(nRuleSize), pReading->rule);
     return 1;
 }
 
@@ -714,17 +719,12 @@ int32_t varnoks_sensor_identity(int32_t nKind, int32_t nSensor, int32_t nSlot, c
     pLabel[0] = '\0';
     State& state = GlobalState();
     std::lock_guard<std::mutex> lock(state.mutex);
-    if (!state.bInitialised || nSensor < 0 || static_cast<size_t>(nSensor) >= state.sensors.size() ||
-        nSlot < 0 || (nKind != VARNOKS_READING_FAN && nKind != VARNOKS_READING_TEMPERATURE)) {
+    const Reading* pReading = FindReading(state, nKind, nSensor, nSlot);
+    if (!pReading) {
         return 0;
     }
-    const Sensor& sensor = state.sensors[nSensor];
-    const std::vector<Reading>& list = nKind == VARNOKS_READING_FAN ? sensor.fans : sensor.temperatures;
-    if (static_cast<size_t>(nSlot) >= list.size()) {
-        return 0;
-    }
-    CopyText(pIdentity, static_cast<size_t>(nIdentitySize), list[nSlot].identity);
-    CopyText(pLabel, static_cast<size_t>(nLabelSize), list[nSlot].ownLabel);
+    CopyText(pIdentity, static_cast<size_t>(nIdentitySize), pReading->identity);
+    CopyText(pLabel, static_cast<size_t>(nLabelSize), pReading->ownLabel);
     return 1;
 }
 

@@ -344,6 +344,24 @@ void CopyText(char* pField, size_t nSize, const QByteArray& text)
     pField[nLength] = '\0';
 }
 
+// The fixture's reading of a kind, sensor and slot, or null; the caller
+// holds the lock.
+const Reading* FindReading(const State& state, int32_t nKind, int32_t nSensor, int32_t nSlot)
+{
+    if (!state.bInitialised || nSensor < 0 || static_cast<size_t>(nSensor) >= state.fixture.sensors.size() ||
+        nSlot < 0 || nSlot >= VARNOKS_READING_SLOTS) {
+        return nullptr;
+    }
+    const Sensor& sensor = state.fixture.sensors[nSensor];
+    int nIndex = -1;
+    if (nKind == VARNOKS_READING_TEMPERATURE) {
+        nIndex = sensor.temperatureSlots[nSlot];
+    } else if (nKind == VARNOKS_READING_FAN) {
+        nIndex = sensor.fanSlots[nSlot];
+    }
+    return nIndex < 0 ? nullptr : &sensor.readings[nIndex];
+}
+
 } // namespace
 
 extern "C" {
@@ -422,28 +440,17 @@ int32_t varnoks_sensor_name(int32_t nSensor, char* pBuffer, int32_t nSize)
 
 int32_t varnoks_sensor_read(int32_t nKind, int32_t nSensor, int32_t nSlot, VarnoksSensorReading* pReading)
 {
-    if (!pReading || nSlot < 0 || nSlot >= VARNOKS_READING_SLOTS) {
+    if (!pReading) {
         return 0;
     }
     State& state = GlobalState();
     std::lock_guard<std::mutex> lock(state.mutex);
-    if (!state.bInitialised || nSensor < 0 || static_cast<size_t>(nSensor) >= state.fixture.sensors.size()) {
+    const Reading* pFound = FindReading(state, nKind, nSensor, nSlot);
+    if (!pFound || !pFound->bQuery) {
         return 0;
     }
+    const Reading& reading = *pFound;
     const Sensor& sensor = state.fixture.sensors[nSensor];
-    int nIndex = -1;
-    if (nKind == VARNOKS_READING_TEMPERATURE) {
-        nIndex = sensor.temperatureSlots[nSlot];
-    } else if (nKind == VARNOKS_READING_FAN) {
-        nIndex = sensor.fanSlots[nSlot];
-    }
-    if (nIndex < 0) {
-        return 0;
-    }
-    const Reading& reading = sensor.readings[nIndex];
-    if (!reading.bQuery) {
-        return 0;
-    }
     pReading->valid = reading.bValid ? 1 : 0;
     if (!reading.values.empty()) {
         // The first refresh shows the first value, each later one the next.
@@ -463,27 +470,14 @@ int32_t varnoks_sensor_identity(int32_t nKind, int32_t nSensor, int32_t nSlot, c
     }
     pIdentity[0] = '\0';
     pLabel[0] = '\0';
-    if (nSlot < 0 || nSlot >= VARNOKS_READING_SLOTS) {
-        return 0;
-    }
     State& state = GlobalState();
     std::lock_guard<std::mutex> lock(state.mutex);
-    if (!state.bInitialised || nSensor < 0 || static_cast<size_t>(nSensor) >= state.fixture.sensors.size()) {
+    const Reading* pReading = FindReading(state, nKind, nSensor, nSlot);
+    if (!pReading || pReading->id.isEmpty()) {
         return 0;
     }
-    const Sensor& sensor = state.fixture.sensors[nSensor];
-    int nIndex = -1;
-    if (nKind == VARNOKS_READING_TEMPERATURE) {
-        nIndex = sensor.temperatureSlots[nSlot];
-    } else if (nKind == VARNOKS_READING_FAN) {
-        nIndex = sensor.fanSlots[nSlot];
-    }
-    if (nIndex < 0 || sensor.readings[nIndex].id.isEmpty()) {
-        return 0;
-    }
-    const Reading& reading = sensor.readings[nIndex];
-    CopyText(pIdentity, static_cast<size_t>(nIdentitySize), reading.id);
-    CopyText(pLabel, static_cast<size_t>(nLabelSize), reading.label);
+    CopyText(pIdentity, static_cast<size_t>(nIdentitySize), pReading->id);
+    CopyText(pLabel, static_cast<size_t>(nLabelSize), pReading->label);
     return 1;
 }
 
