@@ -125,8 +125,12 @@ void CircularDisplayTimer::onChangeData()
 
 void CircularDisplayTimer::start()
 {
-    if (enabledItems() != 0)
-        advance();
+    // Every start begins the cycle afresh, one step on from position 0: the
+    // first display to appear shows the same first reading however often
+    // the rotation was started and stopped before it came.
+    const quint8 enabled = enabledItems();
+    if (enabled != 0)
+        store(nextPosition(0, enabled), enabled);
     else if (m_pTimer->isActive())
         m_pTimer->stop();
     if (!m_pTimer->isActive())

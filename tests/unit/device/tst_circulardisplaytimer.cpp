@@ -90,6 +90,16 @@ void TestCircularDisplayTimer::rotationVisitsEnabledItemsInCycleOrder()
         seen.append(rotation->currentDisplayItem());
     }
     QCOMPARE(seen, codes);
+
+    // Stopped when the last display goes and started for the next one: the
+    // cycle begins afresh, wherever it stood.
+    rotation->stop();
+    rotation->start();
+    QCOMPARE(int(rotation->currentDisplayItem()), codes.first());
+    rotation->onChangeData();
+    rotation->stop();
+    rotation->start();
+    QCOMPARE(int(rotation->currentDisplayItem()), codes.first());
 }
 
 void TestCircularDisplayTimer::emptySetLeavesTimerRunningUntilFirstTimeout()
