@@ -38,10 +38,12 @@ IdentifyOutcome identifyInterface(HidBackend& backend, quint16 vendorId, quint16
         // Other open failures stay silent: another program may hold the
         // device, or it went away again.
         outcome.permissionDenied = openError == HidOpenError::PermissionDenied;
+        outcome.answerMissing = !outcome.permissionDenied;
         return outcome;
     }
 
     if (device->write(HidReport::identifyRequest()) < 0) {
+        outcome.answerMissing = true;
         outcome.log.message =
             QStringLiteral("Invalid HID device\uFF01Write data to device fail: %1, device path: %2!")
                 .arg(device->errorText(), path);
@@ -72,6 +74,7 @@ IdentifyOutcome identifyInterface(HidBackend& backend, quint16 vendorId, quint16
         }
     }
     if (failed) {
+        outcome.answerMissing = true;
         outcome.log.message =
             QStringLiteral("Read HID device data fail: %1, device path: %2!").arg(readError, path);
         return outcome;

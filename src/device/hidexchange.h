@@ -32,6 +32,9 @@ int readReport(HidDeviceHandle& device, QByteArray* report, int maxSize, int tim
 struct IdentifyOutcome
 {
     bool recognised = false;
+    // Not recognised for want of an answer, rather than for a wrong one or
+    // a refused permission: worth asking again.
+    bool answerMissing = false;
     HIDDeviceInfo info;
     HidLogLine log;
     bool permissionDenied = false;

@@ -2,14 +2,23 @@
 
 #include "device/backends/hidbackend.h"
 
+#include <QDeadlineTimer>
+#include <QHash>
 #include <QMap>
 #include <QMutex>
 #include <QStringList>
+#include <QWaitCondition>
 
 // In-process stand-in for a HID backend. Each device is scripted: how
 // opening ends, what a write returns, and what reads return (replies are
 // consumed in order; when none is left a read times out like a silent device
 // would, without waiting). Safe to use from the sender's thread.
+//
+// For plug and unplug sequences a device can also answer every
+// identification request by itself (`autoAnswer`), be unplugged (opens fail,
+// open handles fail), be muted (no answer comes), and have its answers held
+// back until released, so that an identification stays under way. The
+// backend counts the handles open at once on each path.
 class FakeHidBackend : public HidBackend
 {
 public:
@@ -20,6 +29,10 @@ public:
         bool writeFails = false;
         bool readFails = false;
         QList<QByteArray> replies;
+        QByteArray autoAnswer; // queued for every identification request
+        bool present = true;
+        bool muted = false; // no autoAnswer while set
+        bool held = false;  // reads wait (up to their time-out) while set
     };
 
     void addDevice(const Device& device)
@@ -32,6 +45,29 @@ public:
     {
         QMutexLocker locker(&m_mutex);
         m_devices[path].replies.append(reply);
+    }
+    void setPresent(const QString& path, bool present)
+    {
+        QMutexLocker locker(&m_mutex);
+        m_devices[path].present = present;
+        m_changed.wakeAll();
+    }
+    void setMuted(const QString& path, bool muted)
+    {
+        QMutexLocker locker(&m_mutex);
+        m_devices[path].muted = muted;
+    }
+    void setHeld(const QString& path, bool held)
+    {
+        QMutexLocker locker(&m_mutex);
+        m_devices[path].held = held;
+        m_changed.wakeAll();
+    }
+    // The most handles ever open at the same time on the path.
+    int maxOpenAtOnce(const QString& path) const
+    {
+        QMutexLocker locker(&m_mutex);
+        return m_maxOpenPerPath.value(path);
     }
     QStringList opened() const
     {
@@ -63,12 +99,15 @@ public:
         QMutexLocker locker(&m_mutex);
         m_opened.append(path);
         const auto it = m_devices.constFind(path);
-        const HidOpenError result = it == m_devices.constEnd() ? HidOpenError::Other : it->openError;
+        const HidOpenError result =
+            it == m_devices.constEnd() || !it->present ? HidOpenError::Other : it->openError;
         if (error)
             *error = result;
         if (result != HidOpenError::None)
             return nullptr;
         ++m_openHandles;
+        const int open = ++m_openPerPath[path];
+        m_maxOpenPerPath[path] = qMax(m_maxOpenPerPath.value(path), open);
         return std::make_unique<Handle>(this, path);
     }
 
@@ -84,22 +123,32 @@ private:
         {
             QMutexLocker locker(&m_owner->m_mutex);
             --m_owner->m_openHandles;
+            --m_owner->m_openPerPath[m_path];
         }
         int write(const QByteArray& report) override
         {
             QMutexLocker locker(&m_owner->m_mutex);
             m_owner->m_written[m_path].append(report);
-            if (m_owner->m_devices.value(m_path).writeFails) {
+            Device& device = m_owner->m_devices[m_path];
+            if (device.writeFails || !device.present) {
                 m_error = QStringLiteral("fake write error");
                 return -1;
             }
+            if (!device.autoAnswer.isEmpty() && !device.muted && report.startsWith('\x10'))
+                device.replies.append(device.autoAnswer);
             return report.size();
         }
-        int read(QByteArray* report, int maxSize, int) override
+        int read(QByteArray* report, int maxSize, int timeoutMs) override
         {
             QMutexLocker locker(&m_owner->m_mutex);
+            QDeadlineTimer deadline(timeoutMs);
+            while (m_owner->m_devices[m_path].held && m_owner->m_devices[m_path].present &&
+                   !deadline.hasExpired())
+                m_owner->m_changed.wait(&m_owner->m_mutex, deadline);
             Device& device = m_owner->m_devices[m_path];
-            if (device.readFails) {
+            if (device.held)
+                return 0;
+            if (device.readFails || !device.present) {
                 m_error = QStringLiteral("fake read error");
                 return -1;
             }
@@ -117,6 +166,9 @@ private:
     };
 
     mutable QMutex m_mutex;
+    QWaitCondition m_changed; // presence or hold changed
+    QHash<QString, int> m_openPerPath;
+    QHash<QString, int> m_maxOpenPerPath;
     QMap<QString, Device> m_devices;
     QStringList m_order;
     QStringList m_opened;
