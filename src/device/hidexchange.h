@@ -60,5 +60,16 @@ struct DataExchangeOutcome
 DataExchangeOutcome exchangeDataReport(HidBackend& backend, const HIDDeviceInfo& device,
                                        const QByteArray& report, const CancelCheck& cancelled = {});
 
+// The same exchange in two halves, for a caller that collects the answer
+// later instead of waiting for it. The first opens the device and writes
+// the report; it returns the open handle, or nullptr when the exchange
+// already ended (the outcome says how).
+std::unique_ptr<HidDeviceHandle> beginDataExchange(HidBackend& backend, const HIDDeviceInfo& device,
+                                                   const QByteArray& report, DataExchangeOutcome* outcome);
+// The second judges what a read gave: `n` as HidDeviceHandle::read returns
+// it (0: no answer in time), `answer` the bytes read.
+void endDataExchange(const HidDeviceHandle& handle, const HIDDeviceInfo& device, int n,
+                     const QByteArray& answer, DataExchangeOutcome* outcome);
+
 // Writes the outcome's line, and the permission hint once per path.
 void writeLogLine(const HidLogLine& line, bool permissionDenied, const QString& path);

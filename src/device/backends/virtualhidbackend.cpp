@@ -23,6 +23,8 @@ namespace {
 // A write ends when the device has taken the report, or fails after this
 // long, as a hidraw write does at the USB time-out.
 constexpr int WRITE_TIMEOUT_MS = 5000;
+// How long a write looks, without sleeping, for the device to take the report.
+constexpr qint64 SPIN_NS = 200000;
 
 // Bytes we sent that the peer has not read yet.
 int unreadBytes(int fd)
@@ -65,11 +67,14 @@ public:
             return -1;
         }
         // Like hidraw, return once the device took the report: a device
-        // that stops reading holds the writer up to the time-out. The checks
-        // thin out to one per 20 ms, so that many stalled devices cost
-        // little.
+        // that stops reading holds the writer up to the time-out. A device
+        // that reads at once is waited for without sleeping (no wake-up for
+        // it); after that the checks thin out to one per 20 ms, so that many
+        // stalled devices cost little.
         QElapsedTimer clock;
         clock.start();
+        while (unreadBytes(m_fd) > 0 && clock.nsecsElapsed() < SPIN_NS) {
+        }
         useconds_t pause = 100;
         for (;;) {
             const int unread = unreadBytes(m_fd);

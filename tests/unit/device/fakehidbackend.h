@@ -29,7 +29,9 @@ public:
         bool writeFails = false;
         bool readFails = false;
         QList<QByteArray> replies;
-        QByteArray autoAnswer; // queued for every identification request
+        QByteArray autoAnswer;    // queued for every identification request
+        QByteArray dataAnswer;    // queued for every data report
+        bool writeBlocks = false; // writes wait while set (a stalled endpoint)
         bool present = true;
         bool muted = false; // no autoAnswer while set
         bool held = false;  // reads wait (up to their time-out) while set
@@ -61,6 +63,12 @@ public:
     {
         QMutexLocker locker(&m_mutex);
         m_devices[path].held = held;
+        m_changed.wakeAll();
+    }
+    void setWriteBlocks(const QString& path, bool blocks)
+    {
+        QMutexLocker locker(&m_mutex);
+        m_devices[path].writeBlocks = blocks;
         m_changed.wakeAll();
     }
     // The most handles ever open at the same time on the path.
@@ -128,6 +136,8 @@ private:
         int write(const QByteArray& report) override
         {
             QMutexLocker locker(&m_owner->m_mutex);
+            while (m_owner->m_devices[m_path].writeBlocks && m_owner->m_devices[m_path].present)
+                m_owner->m_changed.wait(&m_owner->m_mutex);
             m_owner->m_written[m_path].append(report);
             Device& device = m_owner->m_devices[m_path];
             if (device.writeFails || !device.present) {
@@ -136,6 +146,8 @@ private:
             }
             if (!device.autoAnswer.isEmpty() && !device.muted && report.startsWith('\x10'))
                 device.replies.append(device.autoAnswer);
+            if (!device.dataAnswer.isEmpty() && !device.muted && report.startsWith('\x20'))
+                device.replies.append(device.dataAnswer);
             return report.size();
         }
         int read(QByteArray* report, int maxSize, int timeoutMs) override
