@@ -12,10 +12,6 @@
 namespace {
 
 constexpr int CYCLE_LENGTH = 8;
-// A hostile settings file must neither spin the timer (0 s) nor overflow the
-// millisecond interval.
-constexpr int MIN_INTERVAL_SECONDS = 1;
-constexpr int MAX_INTERVAL_SECONDS = 24 * 3600;
 
 std::atomic<CircularDisplayTimer*> g_pInstance{nullptr};
 
@@ -43,7 +39,9 @@ int nextPosition(int p, quint8 enabled)
 
 int intervalMs(int nSeconds)
 {
-    return qBound(MIN_INTERVAL_SECONDS, nSeconds, MAX_INTERVAL_SECONDS) * 1000;
+    // The settings' own range: a caller that skipped the settings reader
+    // must neither spin the timer (0 s) nor overflow the millisecond interval.
+    return qBound(COMMON::MIN_CHANGE_INTERVAL, nSeconds, COMMON::MAX_CHANGE_INTERVAL) * 1000;
 }
 
 } // namespace

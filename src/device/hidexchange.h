@@ -9,7 +9,8 @@
 #include <functional>
 
 // The two exchanges with a display device, each open - write - read -
-// close on one path. They run on worker threads and touch nothing but the
+// close on one path (the report sender splits the data exchange in two and
+// may keep the handle for the next report). They touch nothing but the
 // device: what is worth logging comes back in the outcome, for the caller
 // to write while it still owns the job (see HidJobContext::whileOwned).
 

@@ -37,7 +37,11 @@ SendPassResult sendReportsOnce(HidBackend& backend, const HidReport::ReportInput
 
 namespace {
 
-// One report written whose answer is still to be read.
+// Unasked reports read and dropped before a report at most.
+constexpr int MAX_UNASKED_READS = 8;
+
+// One report written whose answer is still to be read, or, between two
+// reports of a device that answers, its open handle.
 struct Exchange
 {
     HIDDeviceInfo info;
@@ -442,9 +446,41 @@ void SendHIDDataThread::servePass(const std::shared_ptr<Shared>& shared, quint64
                 lagging = outcome.timedOut;
                 epoch = shared->trustEpoch;
             }
-            // Closed (and the path released) before the next report opens it again.
-            exchange.reset();
+            // A device that answered keeps its handle for the next report;
+            // any other is closed (and its path released) first, so that a
+            // late answer never counts for the next report.
+            if (!answeredBefore)
+                exchange.reset();
             shared->log(outcome, path);
+        }
+
+        if (exchange) {
+            // Reports nobody asked for are dropped first, so the next one
+            // read answers the report written now. A device that floods
+            // costs a few reads a period, no more.
+            QByteArray report;
+            if (!shared->encode(inputs, &report))
+                return;
+            int n = 0;
+            bool written = false;
+            const bool owned = watched(path, [&] {
+                QByteArray unasked;
+                for (int i = 0; i < MAX_UNASKED_READS &&
+                                (n = exchange->handle->read(&unasked, HidReport::ANSWER_SIZE, 0)) > 0;
+                     ++i) {
+                }
+                written = n >= 0 && exchange->handle->write(report) >= 0;
+            });
+            if (!owned)
+                return;
+            if (written) {
+                exchange->periodsWaited = 0;
+                QMutexLocker locker(&shared->mutex);
+                shared->inFlight.insert(path, exchange);
+                continue;
+            }
+            // Gone or broken since its last answer: opened afresh below.
+            exchange.reset();
         }
 
         // The path has one owner at a time; the registry may be identifying it.

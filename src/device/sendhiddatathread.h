@@ -34,9 +34,11 @@ SendPassResult sendReportsOnce(HidBackend& backend, const HidReport::ReportInput
 // Sends the latest readings to every recognised device every 500 ms, at a
 // flat pace. One driver thread serves all devices: each period it collects
 // the answer to the report it wrote the period before (without waiting: it
-// has long arrived from a device that answers) and writes the next one, so
-// a healthy device costs no thread of its own and no wake-up beyond the
-// driver's one per period. A device has at most one exchange in flight: one
+// has long arrived from a device that answers) and writes the next one on
+// the same handle, so a healthy device costs no thread of its own, no
+// wake-up beyond the driver's one per period, and no open and close. A
+// device that fails or does not answer in time has its handle closed and
+// is opened afresh. A device has at most one exchange in flight: one
 // still waiting for its answer (or whose path the registry is identifying)
 // gets no new report; an answer missing after HidReport::READ_TIMEOUT_MS
 // ends the exchange as timed out.

@@ -24,7 +24,7 @@ namespace {
 // long, as a hidraw write does at the USB time-out.
 constexpr int WRITE_TIMEOUT_MS = 5000;
 // How long a write looks, without sleeping, for the device to take the report.
-constexpr qint64 SPIN_NS = 200000;
+constexpr qint64 SPIN_NS = 1000000;
 
 // Bytes we sent that the peer has not read yet.
 int unreadBytes(int fd)
