@@ -82,6 +82,17 @@ public:
         QMutexLocker locker(&m_mutex);
         return m_opened;
     }
+    // Paths in the order their writes began, all devices together.
+    QStringList writeOrder() const
+    {
+        QMutexLocker locker(&m_mutex);
+        return m_writeOrder;
+    }
+    void setReadFails(const QString& path, bool fails)
+    {
+        QMutexLocker locker(&m_mutex);
+        m_devices[path].readFails = fails;
+    }
     QList<QByteArray> written(const QString& path) const
     {
         QMutexLocker locker(&m_mutex);
@@ -136,6 +147,7 @@ private:
         int write(const QByteArray& report) override
         {
             QMutexLocker locker(&m_owner->m_mutex);
+            m_owner->m_writeOrder.append(m_path);
             while (m_owner->m_devices[m_path].writeBlocks && m_owner->m_devices[m_path].present)
                 m_owner->m_changed.wait(&m_owner->m_mutex);
             m_owner->m_written[m_path].append(report);
@@ -184,6 +196,7 @@ private:
     QMap<QString, Device> m_devices;
     QStringList m_order;
     QStringList m_opened;
+    QStringList m_writeOrder;
     QMap<QString, QList<QByteArray>> m_written;
     int m_openHandles = 0;
 };
