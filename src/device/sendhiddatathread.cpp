@@ -528,7 +528,8 @@ void SendHIDDataThread::servePass(const std::shared_ptr<Shared>& shared, quint64
                 const QString path = info.strDevicePath;
                 {
                     QMutexLocker locker(&owner->mutex);
-                    if (next->handle && !owner->stopping) {
+                    // A device that went meanwhile releases its path at once.
+                    if (next->handle && !owner->stopping && owner->devices.contains(hidDeviceKey(path))) {
                         owner->inFlight.insert(path, next);
                         return;
                     }
