@@ -90,7 +90,7 @@ class Devsim:
 class Program:
     """The program in its own temporary world."""
 
-    def __init__(self, device_dir, settings=None):
+    def __init__(self, device_dir, settings=None, bin_path=None):
         self.home = tempfile.mkdtemp(prefix="varnoks-bench.")
         for sub in ("config", "state", "data", "cache", "runtime", "logs"):
             os.makedirs(os.path.join(self.home, sub))
@@ -119,7 +119,7 @@ class Program:
             "VARNOKS_UPDATE_SERVER": "127.0.0.1:9",
         })
         self.output = open(os.path.join(self.home, "output.txt"), "w")
-        self.process = subprocess.Popen([os.path.join(bin_dir(), "varnoks-pilot")], env=env,
+        self.process = subprocess.Popen([os.path.join(bin_path or bin_dir(), "varnoks-pilot")], env=env,
                                         stdout=self.output, stderr=subprocess.STDOUT)
         self.pid = self.process.pid
 

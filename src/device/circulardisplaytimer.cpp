@@ -12,10 +12,6 @@
 namespace {
 
 constexpr int CYCLE_LENGTH = 8;
-// A hostile settings file must neither spin the timer (0 s) nor overflow the
-// millisecond interval.
-constexpr int MIN_INTERVAL_SECONDS = 1;
-constexpr int MAX_INTERVAL_SECONDS = 24 * 3600;
 
 std::atomic<CircularDisplayTimer*> g_pInstance{nullptr};
 
@@ -43,7 +39,9 @@ int nextPosition(int p, quint8 enabled)
 
 int intervalMs(int nSeconds)
 {
-    return qBound(MIN_INTERVAL_SECONDS, nSeconds, MAX_INTERVAL_SECONDS) * 1000;
+    // The settings' own range: a caller that skipped the settings reader
+    // must neither spin the timer (0 s) nor overflow the millisecond interval.
+    return qBound(COMMON::MIN_CHANGE_INTERVAL, nSeconds, COMMON::MAX_CHANGE_INTERVAL) * 1000;
 }
 
 } // namespace
@@ -125,8 +123,12 @@ void CircularDisplayTimer::onChangeData()
 
 void CircularDisplayTimer::start()
 {
-    if (enabledItems() != 0)
-        advance();
+    // Every start begins the cycle afresh, one step on from position 0: the
+    // first display to appear shows the same first reading however often
+    // the rotation was started and stopped before it came.
+    const quint8 enabled = enabledItems();
+    if (enabled != 0)
+        store(nextPosition(0, enabled), enabled);
     else if (m_pTimer->isActive())
         m_pTimer->stop();
     if (!m_pTimer->isActive())

@@ -24,6 +24,8 @@ public:
     // Code of the current position if it is enabled, else 0. Any thread.
     quint8 currentDisplayItem() const;
 
+    // Moves to the first enabled position after position 0 and runs the
+    // timer, whatever the position was before.
     void start();
     void stop();
     bool isActive() const;

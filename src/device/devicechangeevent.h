@@ -29,5 +29,9 @@ struct DeviceChangeEvent
     bool recognised = false;
     HIDDeviceInfo info;
     quint64 exchange = 0;
+    // Not recognised, but only for want of an answer (the interface could
+    // not be opened, the write or the read failed, no reply in time): the
+    // same interface may well answer when asked again.
+    bool answerMissing = false;
 };
 Q_DECLARE_METATYPE(DeviceChangeEvent)

@@ -5,6 +5,8 @@
 #include "device/backends/devicechangemonitor.h"
 #include "device/hidexchange.h"
 
+#include <QTimer>
+
 namespace {
 // How often an identification waiting for its path looks again.
 constexpr int CLAIM_RETRY_MS = 20;
@@ -53,13 +55,27 @@ bool HIDDevicesManager::recognize(quint16 usVendorId, quint16 usProductId, const
     // duplicated event or a path listed once per usage must not start a
     // second exchange with the same interface.
     const QString key = hidDeviceKey(strPath);
-    if (m_mapDevices.contains(key) || m_identifying.contains(key))
+    if (m_mapDevices.contains(key))
         return false;
+    const auto pending = m_identifying.constFind(key);
+    if (pending != m_identifying.constEnd()) {
+        if (!pending->waiting)
+            return false;
+        // Asked again at once rather than when the planned retry falls due.
+        m_identifying.remove(key);
+        --m_nRetriesWaiting;
+    }
+    return startIdentification(usVendorId, usProductId, strPath, 0);
+}
 
+bool HIDDevicesManager::startIdentification(quint16 usVendorId, quint16 usProductId, const QString& strPath,
+                                            int attempt)
+{
+    const QString key = hidDeviceKey(strPath);
     const quint64 exchange = m_nextExchange++;
     std::shared_ptr<HidBackend> backend = m_pBackend;
     HIDDevicesManager* owner = this;
-    const bool queued = m_workers.submit([backend, usVendorId, usProductId, strPath, exchange,
+    const bool queued = m_workers.submit([backend, usVendorId, usProductId, strPath, exchange, attempt,
                                           owner](const HidJobContext& context) {
         // The path has one owner at a time: wait while the sender (or an
         // exchange with a replugged node of the same name) still holds it.
@@ -77,13 +93,15 @@ bool HIDDevicesManager::recognize(quint16 usVendorId, quint16 usProductId, const
         if (outcome.cancelled)
             return;
         context.whileOwned([&] {
-            writeLogLine(outcome.log, outcome.permissionDenied, strPath);
+            // A failure is logged once per arrival, not once per retry.
+            writeLogLine(attempt == 0 ? outcome.log : HidLogLine(), outcome.permissionDenied, strPath);
             DeviceChangeEvent event;
             event.kind = DeviceChangeEvent::Identified;
             event.path = strPath;
             event.vendorId = usVendorId;
             event.productId = usProductId;
             event.recognised = outcome.recognised;
+            event.answerMissing = outcome.answerMissing;
             event.info = outcome.info;
             event.exchange = exchange;
             // The registry outlives every job it has not given up, so it is
@@ -95,8 +113,36 @@ bool HIDDevicesManager::recognize(quint16 usVendorId, quint16 usProductId, const
     });
     if (!queued)
         return false;
-    m_identifying.insert(key, exchange);
+    Pending pending;
+    pending.exchange = exchange;
+    pending.attempt = attempt;
+    m_identifying.insert(key, pending);
     return true;
+}
+
+void HIDDevicesManager::scheduleRetry(const DeviceChangeEvent& event, int attempt)
+{
+    const QString key = hidDeviceKey(event.path);
+    Pending pending;
+    pending.exchange = m_nextExchange++;
+    pending.attempt = attempt;
+    pending.waiting = true;
+    m_identifying.insert(key, pending);
+    ++m_nRetriesWaiting;
+    const int delay = qMin(RETRY_FIRST_DELAY_MS << qMin(attempt - 1, 8), RETRY_MAX_DELAY_MS);
+    const quint64 token = pending.exchange;
+    const quint16 vid = event.vendorId;
+    const quint16 pid = event.productId;
+    const QString path = event.path;
+    QTimer::singleShot(delay, this, [this, key, token, vid, pid, path, attempt] {
+        const auto it = m_identifying.constFind(key);
+        // Removed meanwhile, arrived afresh, or asked again already.
+        if (it == m_identifying.constEnd() || !it->waiting || it->exchange != token)
+            return;
+        m_identifying.remove(key);
+        --m_nRetriesWaiting;
+        startIdentification(vid, pid, path, attempt);
+    });
 }
 
 bool HIDDevicesManager::handleDeviceChange(const DeviceChangeEvent& event)
@@ -106,18 +152,31 @@ bool HIDDevicesManager::handleDeviceChange(const DeviceChangeEvent& event)
     case DeviceChangeEvent::Arrival:
         recognize(event.vendorId, event.productId, event.path);
         break;
-    case DeviceChangeEvent::Removal:
+    case DeviceChangeEvent::Removal: {
         m_mapDevices.remove(key);
-        // An answer still to come is about an interface that is gone.
-        m_identifying.remove(key);
+        // An answer still to come, or a retry planned, is about an
+        // interface that is gone.
+        const auto it = m_identifying.constFind(key);
+        if (it != m_identifying.constEnd()) {
+            if (it->waiting)
+                --m_nRetriesWaiting;
+            m_identifying.remove(key);
+        }
         break;
-    case DeviceChangeEvent::Identified:
-        if (m_identifying.value(key) != event.exchange || event.exchange == 0)
+    }
+    case DeviceChangeEvent::Identified: {
+        const auto it = m_identifying.constFind(key);
+        if (it == m_identifying.constEnd() || it->waiting || it->exchange != event.exchange ||
+            event.exchange == 0)
             break;
+        const int attempt = it->attempt;
         m_identifying.remove(key);
         if (event.recognised)
             m_mapDevices.insert(key, event.info);
+        else if (event.answerMissing)
+            scheduleRetry(event, attempt + 1);
         break;
+    }
     }
     return false;
 }

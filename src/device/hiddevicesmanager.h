@@ -56,9 +56,13 @@ public:
     bool recognize(quint16 usVendorId, quint16 usProductId, const QString& strPath);
 
     // Arrival: recognize the interface. Removal: drop the entry with that
-    // path, if any, and forget an identification under way. Identified:
-    // record the interface if it answered and is still wanted. Returns
-    // false: the event is never consumed.
+    // path, if any, and forget an identification under way or planned.
+    // Identified: record the interface if it answered and is still wanted;
+    // if it gave no answer at all, ask it again a little later (sooner
+    // after a fresh arrival, at most every RETRY_MAX_DELAY_MS), for as long
+    // as no removal comes: an interface that stays plugged is never lost to
+    // one exchange that failed while it was busy or just being replugged.
+    // Returns false: the event is never consumed.
     bool handleDeviceChange(const DeviceChangeEvent& event);
 
 #ifdef Q_OS_WIN
@@ -71,25 +75,48 @@ public:
     {
         return m_mapDevices;
     }
-    // Identifications started and not yet handled back.
+    // Identifications started and not yet handled back (not counting
+    // interfaces waiting to be asked again).
     int identifying() const
     {
-        return m_identifying.size();
+        return m_identifying.size() - m_nRetriesWaiting;
+    }
+    // Interfaces waiting to be asked again after an exchange with no answer.
+    int retriesWaiting() const
+    {
+        return m_nRetriesWaiting;
     }
 
     // At most this many interfaces are identified at once: enough that an
     // interface that answers is not queued behind a crowd of silent ones,
     // each of which holds its worker until the answer time-out.
     static constexpr int MAX_WORKERS = 64;
+    // An interface that gave no answer is asked again after 250 ms, then
+    // after twice as long each time, at most after this long.
+    static constexpr int RETRY_FIRST_DELAY_MS = 250;
+    static constexpr int RETRY_MAX_DELAY_MS = 4000;
 
 signals:
     // The end of an identification exchange, for handleDeviceChange.
     void identificationFinished(const DeviceChangeEvent& event);
 
 private:
+    // Submits one identification exchange; `attempt` counts the ones before
+    // it that got no answer since the interface arrived.
+    bool startIdentification(quint16 usVendorId, quint16 usProductId, const QString& strPath, int attempt);
+    void scheduleRetry(const DeviceChangeEvent& event, int attempt);
+
+    struct Pending
+    {
+        quint64 exchange = 0; // of the exchange under way, or of the planned retry
+        int attempt = 0;
+        bool waiting = false; // a retry is planned, no exchange runs
+    };
+
     HIDDeviceMap m_mapDevices;
     std::shared_ptr<HidBackend> m_pBackend;
-    QHash<QString, quint64> m_identifying; // key -> exchange number
+    QHash<QString, Pending> m_identifying; // key -> identification under way or planned
+    int m_nRetriesWaiting = 0;
     quint64 m_nextExchange = 1;
     HidWorkerPool m_workers;
 };

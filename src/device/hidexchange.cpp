@@ -38,10 +38,12 @@ IdentifyOutcome identifyInterface(HidBackend& backend, quint16 vendorId, quint16
         // Other open failures stay silent: another program may hold the
         // device, or it went away again.
         outcome.permissionDenied = openError == HidOpenError::PermissionDenied;
+        outcome.answerMissing = !outcome.permissionDenied;
         return outcome;
     }
 
     if (device->write(HidReport::identifyRequest()) < 0) {
+        outcome.answerMissing = true;
         outcome.log.message =
             QStringLiteral("Invalid HID device\uFF01Write data to device fail: %1, device path: %2!")
                 .arg(device->errorText(), path);
@@ -72,6 +74,7 @@ IdentifyOutcome identifyInterface(HidBackend& backend, quint16 vendorId, quint16
         }
     }
     if (failed) {
+        outcome.answerMissing = true;
         outcome.log.message =
             QStringLiteral("Read HID device data fail: %1, device path: %2!").arg(readError, path);
         return outcome;
@@ -86,51 +89,67 @@ IdentifyOutcome identifyInterface(HidBackend& backend, quint16 vendorId, quint16
     return outcome;
 }
 
+std::unique_ptr<HidDeviceHandle> beginDataExchange(HidBackend& backend, const HIDDeviceInfo& info,
+                                                   const QByteArray& report, DataExchangeOutcome* outcome)
+{
+    outcome->log.level = LOG_ERROR;
+    outcome->log.source = SEND_SOURCE;
+    HidOpenError openError = HidOpenError::None;
+    std::unique_ptr<HidDeviceHandle> device = backend.open(info.strDevicePath, &openError);
+    if (!device) {
+        outcome->log.message =
+            QStringLiteral("=== Open HID device fail, path: %1 ===").arg(info.strDevicePath);
+        outcome->permissionDenied = openError == HidOpenError::PermissionDenied;
+        return nullptr;
+    }
+    outcome->opened = true;
+
+    if (device->write(report) < 0) {
+        // Closed with the handle; tried again next pass, nothing logged.
+        outcome->timedOut = true;
+        return nullptr;
+    }
+    return device;
+}
+
+void endDataExchange(const HidDeviceHandle& device, const HIDDeviceInfo& info, int n,
+                     const QByteArray& answer, DataExchangeOutcome* outcome)
+{
+    outcome->log.level = LOG_ERROR;
+    outcome->log.source = SEND_SOURCE;
+    if (n <= 0) {
+        outcome->timedOut = n == 0;
+        const QString reason = n < 0
+                                   ? device.errorText()
+                                   : QStringLiteral("no answer within %1 ms").arg(HidReport::READ_TIMEOUT_MS);
+        outcome->log.message =
+            QStringLiteral(">>> Send data to HID device fail. [%1]! <<<\n VID: %2, PID: %3, Device Path: %4!")
+                .arg(reason, info.strVID, info.strPID, info.strDevicePath);
+    } else if (!HidReport::answerAccepted(answer)) {
+        // An answer too short to carry the ack byte is a refusal too.
+        outcome->log.message =
+            QStringLiteral(
+                ">>> Send data to HID device fail! reply error.<<<\n VID: %1, PID: %2, Device Path: %3!")
+                .arg(info.strVID, info.strPID, info.strDevicePath);
+    } else {
+        outcome->acknowledged = true;
+    }
+}
+
 DataExchangeOutcome exchangeDataReport(HidBackend& backend, const HIDDeviceInfo& info,
                                        const QByteArray& report, const CancelCheck& cancelled)
 {
     DataExchangeOutcome outcome;
-    outcome.log.level = LOG_ERROR;
-    outcome.log.source = SEND_SOURCE;
-    HidOpenError openError = HidOpenError::None;
-    std::unique_ptr<HidDeviceHandle> device = backend.open(info.strDevicePath, &openError);
-    if (!device) {
-        outcome.log.message =
-            QStringLiteral("=== Open HID device fail, path: %1 ===").arg(info.strDevicePath);
-        outcome.permissionDenied = openError == HidOpenError::PermissionDenied;
+    const std::unique_ptr<HidDeviceHandle> device = beginDataExchange(backend, info, report, &outcome);
+    if (!device)
         return outcome;
-    }
-    outcome.opened = true;
-
-    if (device->write(report) < 0) {
-        // Closed by the handle; tried again next pass, nothing logged.
-        outcome.timedOut = true;
-        return outcome;
-    }
-
     QByteArray answer;
     const int n = readReport(*device, &answer, HidReport::ANSWER_SIZE, HidReport::READ_TIMEOUT_MS, cancelled);
     if (n == 0 && cancelled && cancelled()) {
         outcome.cancelled = true;
         return outcome;
     }
-    if (n <= 0) {
-        outcome.timedOut = n == 0;
-        const QString reason = n < 0
-                                   ? device->errorText()
-                                   : QStringLiteral("no answer within %1 ms").arg(HidReport::READ_TIMEOUT_MS);
-        outcome.log.message =
-            QStringLiteral(">>> Send data to HID device fail. [%1]! <<<\n VID: %2, PID: %3, Device Path: %4!")
-                .arg(reason, info.strVID, info.strPID, info.strDevicePath);
-    } else if (!HidReport::answerAccepted(answer)) {
-        // An answer too short to carry the ack byte is a refusal too.
-        outcome.log.message =
-            QStringLiteral(
-                ">>> Send data to HID device fail! reply error.<<<\n VID: %1, PID: %2, Device Path: %3!")
-                .arg(info.strVID, info.strPID, info.strDevicePath);
-    } else {
-        outcome.acknowledged = true;
-    }
+    endDataExchange(*device, info, n, answer, &outcome);
     return outcome;
 }
 

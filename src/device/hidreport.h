@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/common.h"
 #include "device/hiddeviceinfo.h"
 
 #include <QByteArray>
@@ -7,7 +8,7 @@
 #include <QtGlobal>
 
 // Wire format of the reports exchanged with the display device, as pure
-// functions: no I/O, no settings, no log. docs/protocol.md describes the
+// functions: no I/O, no settings read, no log. docs/protocol.md describes the
 // same bytes for people who build or debug the firmware.
 namespace HidReport {
 
@@ -59,13 +60,14 @@ QString uuidText(const QByteArray& bytes);
 
 // Everything one data report is built from. Readings are whole degrees
 // Celsius, percent and rpm; thresholds are in the unit in use.
+// Thresholds start as the settings' defaults.
 struct ReportInputs
 {
-    int temperatureUnit = 0; // 0 Celsius, anything else Fahrenheit
-    int cpuTemperatureAlarm = 90;
-    int gpuTemperatureAlarm = 90;
-    int usageRateAlarm = 95;
-    int fanRpmAlarm = 300;
+    int temperatureUnit = COMMON::DEFAULT_TEMPERATURE_UNIT; // 0 Celsius, anything else Fahrenheit
+    int cpuTemperatureAlarm = COMMON::DEFAULT_CPU_TEMP_ALARM;
+    int gpuTemperatureAlarm = COMMON::DEFAULT_GPU_TEMP_ALARM;
+    int usageRateAlarm = COMMON::DEFAULT_USAGE_RATE_ALARM;
+    int fanRpmAlarm = COMMON::DEFAULT_FAN_RPM_ALARM;
     int cpuTemperature = 0;
     int cpuUsage = 0;
     int gpuTemperature = 0;

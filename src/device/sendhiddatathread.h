@@ -6,13 +6,12 @@
 #include "device/hidworkerpool.h"
 #include "sensors/hardwareinfo.h"
 
-#include <QMutex>
-#include <QSet>
 #include <QThread>
-#include <QWaitCondition>
 
 #include <functional>
 #include <memory>
+
+class QTimer;
 
 // Counts of one pass over the devices.
 struct SendPassResult
@@ -32,74 +31,76 @@ SendPassResult sendReportsOnce(HidBackend& backend, const HidReport::ReportInput
                                const HIDDeviceMap& devices, const std::function<quint8()>& currentItem,
                                const std::function<bool()>& cancelled = {});
 
-// Sends the latest readings to every recognised device every 500 ms. Its
-// own thread keeps the pace and hands each device's exchange to a bounded
-// pool of workers, so a silent, slow or stalled device never holds back
-// another: a device whose last exchange has not ended yet (or whose path
-// the registry is identifying) is left out of that pass, so each device
-// gets at most one report per period, and a device stuck in an exchange
-// takes one worker at most. A device whose last exchange ran into its
-// time-out queues behind the others, so that even with every worker stuck
-// the devices that answer go first. Fed from the GUI thread (readings,
-// settings, device list) and paused while there is no device. Nothing is
-// sent before the first reading whose CPU temperature + GPU temperature +
-// fan speed is above 0.
+// Sends the latest readings to every recognised device every 500 ms, at a
+// flat pace. One driver thread serves all devices: each period it collects
+// the answer to the report it wrote the period before (without waiting: it
+// has long arrived from a device that answers) and writes the next one on
+// the same handle, so a healthy device costs no thread of its own, no
+// wake-up beyond the driver's one per period, and no open and close. A
+// device that fails or does not answer in time has its handle closed and
+// is opened afresh. A device has at most one exchange in flight: one
+// still waiting for its answer (or whose path the registry is identifying)
+// gets no new report; an answer missing after HidReport::READ_TIMEOUT_MS
+// ends the exchange as timed out.
+//
+// Nothing here waits on a device. A device that has not answered its last
+// exchange yet (a new one, or one that failed) is opened and written on a
+// worker of a bounded pool, behind the others if its last exchange ran into
+// the time-out, so a write stuck in the kernel holds that worker only. A
+// device that answered before and gets stuck in the driver's own call is
+// noticed on the GUI thread within a period or two: the driver is given up
+// to that device and a new one serves the rest. Fed from the GUI thread
+// (readings, settings, device list) and paused while there is no device.
+// Nothing is sent before the first reading whose CPU temperature + GPU
+// temperature + fan speed is above 0.
 class SendHIDDataThread : public QThread
 {
     Q_OBJECT
 public:
     // Item from the program's rotation.
     explicit SendHIDDataThread(std::shared_ptr<HidBackend> backend, QObject* parent = nullptr);
-    // `currentItem` is called on the sender's thread, once per device.
+    // `currentItem` is called on a driver or worker thread, once per report.
     SendHIDDataThread(std::shared_ptr<HidBackend> backend, std::function<quint8()> currentItem,
                       QObject* parent = nullptr);
-    // Stops and joins the thread without a last pass. Exchanges still under
-    // way get a short grace period and are then given up, so a device
-    // stuck in a write never holds up the exit.
+    // Stops without a last pass. Drivers and workers still inside a device
+    // call get a short grace period and are then given up, so a device stuck
+    // in a write never holds up the exit.
     ~SendHIDDataThread() override;
 
     void setDevices(const HIDDeviceMap& mapDevices);
     void pauseSending();
     void resumeSending();
 
-    // Worker threads alive now (for diagnostics and benchmarks).
-    int workerThreads() const { return m_workers.threadCount(); }
+    // Threads serving devices now: the driver, drivers given up to a stuck
+    // device and not back yet, and pool workers (for diagnostics and
+    // benchmarks).
+    int workerThreads() const;
 
-    // At most this many devices are served at the same moment. Threads are
-    // started only for exchanges that find no idle one, and end when idle,
-    // so this is reached only with as many devices stuck at once.
+    // At most this many devices are opened and written on workers at the
+    // same moment. Workers end when idle, so this is reached only with as
+    // many devices stuck at once.
     static constexpr int MAX_WORKERS = 64;
+    // A driver inside one device call for longer than this is stuck.
+    static constexpr int STUCK_AFTER_MS = 100;
 
 public slots:
     void onSetHardwareData(COMMON::HardwareInfo hardwareInfo);
     void onSettingValueChanged(QString strSettingName, QString strSettingValue);
 
 protected:
+    // Starts the driver, then waits for the end; it does no I/O itself.
     void run() override;
 
 private:
-    void sendDataToHIDDevice();
+    struct Shared;
+    // Under Shared::mutex: a new driver serves from now on.
+    static void startDriver(const std::shared_ptr<Shared>& shared);
+    static void driverLoop(std::shared_ptr<Shared> shared, quint64 generation);
+    static void servePass(const std::shared_ptr<Shared>& shared, quint64 generation);
+    void checkDriver();
 
     static constexpr int PASS_PERIOD_MS = 500;
 
-    bool m_bPaused = false;
-    bool m_bDataReceived = false;
-    HidReport::ReportInputs m_inputs; // readings and thresholds of the next pass
-    HIDDeviceMap m_mapDevices;
-    QMutex m_mutex;
-    QWaitCondition m_waitCondition;
-
-    // Paths whose last exchange ran into its time-out; shared with the
-    // workers, which may outlive the sender.
-    struct Laggards
-    {
-        QMutex mutex;
-        QSet<QString> paths;
-    };
-    std::shared_ptr<Laggards> m_laggards = std::make_shared<Laggards>();
-
-    // Set at construction, read-only afterwards.
-    std::shared_ptr<HidBackend> m_pBackend;
-    std::function<quint8()> m_currentItem;
-    HidWorkerPool m_workers;
+    std::shared_ptr<Shared> m_shared;
+    QTimer* m_pWatchdog;
 };

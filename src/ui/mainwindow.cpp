@@ -232,11 +232,14 @@ void MainWindow::onSettingInfoChanged(QString strSettingName, QString strSetting
     } else if (strSettingName == COMMON::KEY_TEMPERATURE_UNIT) {
         m_nTemperatureUnit = nValue;
     } else if (strSettingName == COMMON::KEY_DISPLAY_CPU_TEMP) {
-        nValue != 0 ? rotation->addDisplayItem(1) : rotation->removeDisplayItem(1);
+        nValue != 0 ? rotation->addDisplayItem(HidReport::ITEM_CPU_TEMPERATURE)
+                    : rotation->removeDisplayItem(HidReport::ITEM_CPU_TEMPERATURE);
     } else if (strSettingName == COMMON::KEY_DISPLAY_GPU_TEMP) {
-        nValue != 0 ? rotation->addDisplayItem(4) : rotation->removeDisplayItem(4);
+        nValue != 0 ? rotation->addDisplayItem(HidReport::ITEM_GPU_TEMPERATURE)
+                    : rotation->removeDisplayItem(HidReport::ITEM_GPU_TEMPERATURE);
     } else if (strSettingName == COMMON::KEY_DISPLAY_FAN_RPM) {
-        nValue != 0 ? rotation->addDisplayItem(16) : rotation->removeDisplayItem(16);
+        nValue != 0 ? rotation->addDisplayItem(HidReport::ITEM_FAN_RPM)
+                    : rotation->removeDisplayItem(HidReport::ITEM_FAN_RPM);
     }
 }
 

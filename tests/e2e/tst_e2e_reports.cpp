@@ -56,6 +56,8 @@ private slots:
     void bothDevicesIdentifiedThenServedOncePerPassEveryHalfSecond();
     void rotationFollowsConfiguredIntervalInFahrenheit();
     void fixtureCrossingThresholdsRaisesAlarms();
+    void rotationStartsOnGpuThenFanThenCpu_data();
+    void rotationStartsOnGpuThenFanThenCpu();
 
 private:
     QTemporaryDir m_ftpRoot;
@@ -218,6 +220,54 @@ void TestE2eReports::fixtureCrossingThresholdsRaisesAlarms()
     QCOMPARE(sim.reports().last().cpu, 95);
     QCOMPARE(sim.reports().last().gpu, 92);
     QCOMPARE(sim.reports().last().fan, 250);
+}
+
+void TestE2eReports::rotationStartsOnGpuThenFanThenCpu_data()
+{
+    QTest::addColumn<int>("plugAfterMs"); // -1: plugged before the start
+    QTest::addColumn<bool>("replug");     // the display goes and comes back first
+
+    QTest::newRow("display there at start") << -1 << false;
+    QTest::newRow("display plugged after start") << 1500 << false;
+    QTest::newRow("display plugged again after it went") << -1 << true;
+}
+
+// Default settings: whenever the first display appears, it shows the GPU
+// temperature, then the fan, then the CPU temperature.
+void TestE2eReports::rotationStartsOnGpuThenFanThenCpu()
+{
+    QFETCH(int, plugAfterMs);
+    QFETCH(bool, replug);
+    DevsimDriver sim;
+    QVERIFY(sim.start({QStringLiteral("one")}));
+    if (plugAfterMs >= 0)
+        QVERIFY(sim.unplug(QStringLiteral("one")));
+    Pilot pilot;
+    QVERIFY(pilot.writeFixture(61.7, 45.2, 1480));
+    QVERIFY(pilot.start(sim.directory(), m_updateServer));
+    if (plugAfterMs >= 0) {
+        QTest::qWait(plugAfterMs);
+        QVERIFY(sim.plug(QStringLiteral("one")));
+    }
+    if (replug) {
+        // Served for a while (the rotation moves on), then gone and back.
+        QVERIFY2(e2eWaitFor([&] { return sim.reports().size() >= 5; }, 15000), qPrintable(pilot.output()));
+        QVERIFY(sim.unplug(QStringLiteral("one")));
+        QTest::qWait(1000);
+        sim.clearLines();
+        QVERIFY(sim.plug(QStringLiteral("one")));
+    }
+
+    QList<int> items;
+    const auto distinctItems = [&] {
+        items.clear();
+        for (const SeenReport& report : sim.reports())
+            if (items.isEmpty() || items.last() != report.item)
+                items.append(report.item);
+        return items.size() >= 3;
+    };
+    QVERIFY2(e2eWaitFor(distinctItems, 20000), qPrintable(pilot.output()));
+    QCOMPARE(items.mid(0, 3), (QList<int>{4, 16, 1}));
 }
 
 QTEST_GUILESS_MAIN(TestE2eReports)

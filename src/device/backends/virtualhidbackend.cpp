@@ -45,6 +45,12 @@ public:
         }
         // The socket is non-blocking: a simulator that stops reading costs at
         // most one time-out, like a device whose endpoint stalls.
+        // A later report on the same connection (the sender keeps the
+        // handle of a device that answers): the device took the one before
+        // long ago, unless it stalled meanwhile, and then this write waits
+        // as a hidraw write does. So a device that reads costs no wait.
+        if (m_bWritten && !waitUntilTaken())
+            return -1;
         pollfd pfd{m_fd, POLLOUT, 0};
         int ready;
         do {
@@ -64,24 +70,15 @@ public:
             m_strError = QString::fromLocal8Bit(std::strerror(errno));
             return -1;
         }
-        // Like hidraw, return once the device took the report: a device
-        // that stops reading holds the writer up to the time-out. The checks
-        // thin out to one per 20 ms, so that many stalled devices cost
-        // little.
-        QElapsedTimer clock;
-        clock.start();
-        useconds_t pause = 100;
-        for (;;) {
-            const int unread = unreadBytes(m_fd);
-            if (unread <= 0)
-                break;
-            if (clock.elapsed() >= WRITE_TIMEOUT_MS) {
-                m_strError = QStringLiteral("Write timed out");
-                return -1;
-            }
-            ::usleep(pause);
-            pause = qMin<useconds_t>(pause * 2, 20000);
-        }
+        if (m_bWritten)
+            return int(n);
+        m_bWritten = true;
+        // The first report on a connection: like hidraw, return once the
+        // device took it; a device that stops reading holds the writer up to
+        // the time-out. The checks thin out to one per 20 ms, so that many
+        // stalled devices cost little.
+        if (!waitUntilTaken())
+            return -1;
         return int(n);
     }
 
@@ -124,7 +121,28 @@ public:
     QString errorText() const override { return m_strError; }
 
 private:
+    // Waits until the device has read everything sent so far, at most the
+    // write time-out; false (with the error text) when it did not.
+    bool waitUntilTaken()
+    {
+        QElapsedTimer clock;
+        clock.start();
+        useconds_t pause = 100;
+        for (;;) {
+            const int unread = unreadBytes(m_fd);
+            if (unread <= 0)
+                return true;
+            if (clock.elapsed() >= WRITE_TIMEOUT_MS) {
+                m_strError = QStringLiteral("Write timed out");
+                return false;
+            }
+            ::usleep(pause);
+            pause = qMin<useconds_t>(pause * 2, 20000);
+        }
+    }
+
     int m_fd;
+    bool m_bWritten = false; // a report went out on this connection before
     QString m_strError;
 };
 

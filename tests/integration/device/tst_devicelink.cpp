@@ -250,12 +250,14 @@ void TestDeviceLink::refusedReportIsLoggedWithVidPidAndPath()
 void TestDeviceLink::misbehavingDeviceNeverHoldsBackAnother_data()
 {
     QTest::addColumn<QString>("fault");
-    QTest::addColumn<QString>("logged"); // what the faulty device's exchanges log
-    QTest::addColumn<int>("faulty");     // how many devices misbehave
-    QTest::addColumn<bool>("fromStart"); // misbehaving at identification already
-    const auto row = [](const char* name, const char* fault, const char* logged, int faulty, bool fromStart) {
+    QTest::addColumn<QString>("logged");   // what the faulty device's exchanges log
+    QTest::addColumn<int>("faulty");       // how many devices misbehave
+    QTest::addColumn<bool>("fromStart");   // misbehaving at identification already
+    QTest::addColumn<bool>("whileServed"); // starts misbehaving after it answered the sender
+    const auto row = [](const char* name, const char* fault, const char* logged, int faulty, bool fromStart,
+                        bool whileServed = false) {
         QTest::newRow(name) << QString::fromLatin1(fault) << QString::fromLatin1(logged) << faulty
-                            << fromStart;
+                            << fromStart << whileServed;
     };
     row("silent", "silent", "[no answer within 1000 ms]", 1, false);
     row("slow", "slow:900", "", 1, false);
@@ -272,6 +274,11 @@ void TestDeviceLink::misbehavingDeviceNeverHoldsBackAnother_data()
     // More stuck devices than a fixed set of workers would have had.
     row("20 silent", "silent", "[no answer within 1000 ms]", 20, false);
     row("20 stalled writes", "stall", "", 20, false);
+    // Devices that answered the sender before are written by the sender's
+    // own thread: one that gets stuck there must not hold up the others.
+    row("stalled write after answering", "stall", "", 1, false, true);
+    row("silent after answering", "silent", "[no answer within 1000 ms]", 1, false, true);
+    row("20 stalled writes after answering", "stall", "", 20, false, true);
 }
 
 void TestDeviceLink::misbehavingDeviceNeverHoldsBackAnother()
@@ -280,6 +287,7 @@ void TestDeviceLink::misbehavingDeviceNeverHoldsBackAnother()
     QFETCH(QString, logged);
     QFETCH(int, faulty);
     QFETCH(bool, fromStart);
+    QFETCH(bool, whileServed);
     QStringList names;
     for (int i = 0; i < faulty; ++i)
         names.append(faulty == 1 ? QStringLiteral("a")
@@ -295,6 +303,12 @@ void TestDeviceLink::misbehavingDeviceNeverHoldsBackAnother()
     manager.scanDevices();
     QVERIFY(finishIdentification(manager));
     QVERIFY(manager.devices().contains(sim.devicePath(QStringLiteral("b"))));
+    std::unique_ptr<SendHIDDataThread> sender;
+    if (whileServed) {
+        sender = makeSender(manager.devices());
+        for (const QString& name : qAsConst(names))
+            QVERIFY(sim.waitForReports(name, 3, 5000));
+    }
     if (!fromStart) {
         QCOMPARE(manager.devices().size(), faulty + 1);
         for (const QString& name : qAsConst(names))
@@ -302,7 +316,9 @@ void TestDeviceLink::misbehavingDeviceNeverHoldsBackAnother()
     }
 
     LogCapture log;
-    auto sender = makeSender(manager.devices());
+    if (!sender)
+        sender = makeSender(manager.devices());
+    sim.clearLines();
     QVERIFY(sim.waitForReports(QStringLiteral("b"), 1, 4000));
     // b keeps its pace while the others are stuck in their first exchange:
     // six reports come in well under the 5 s a stalled write lasts, where

@@ -90,6 +90,16 @@ void TestCircularDisplayTimer::rotationVisitsEnabledItemsInCycleOrder()
         seen.append(rotation->currentDisplayItem());
     }
     QCOMPARE(seen, codes);
+
+    // Stopped when the last display goes and started for the next one: the
+    // cycle begins afresh, wherever it stood.
+    rotation->stop();
+    rotation->start();
+    QCOMPARE(int(rotation->currentDisplayItem()), codes.first());
+    rotation->onChangeData();
+    rotation->stop();
+    rotation->start();
+    QCOMPARE(int(rotation->currentDisplayItem()), codes.first());
 }
 
 void TestCircularDisplayTimer::emptySetLeavesTimerRunningUntilFirstTimeout()
@@ -172,6 +182,12 @@ void TestCircularDisplayTimer::changeIntervalAppliesToRunningAndNextStart()
     QVERIFY(!rotation->isActive());
     rotation->start();
     QCOMPARE(timerOf(*rotation)->interval(), 3000);
+
+    // Held to the settings' range of 1 to 60 s, whoever calls.
+    rotation->setChangeInterval(3600);
+    QCOMPARE(timerOf(*rotation)->interval(), 60000);
+    rotation->setChangeInterval(0);
+    QCOMPARE(timerOf(*rotation)->interval(), 1000);
 }
 
 void TestCircularDisplayTimer::intervalSettingIsReadAndBounded_data()

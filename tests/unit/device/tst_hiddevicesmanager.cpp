@@ -63,6 +63,8 @@ private slots:
     void knownOrPendingPathStartsNoSecondExchange();
     void answerOfAnInterfaceRemovedMeanwhileIsDropped();
     void removalDropsEntryAndReArrivalRestoresIt();
+    void interfaceThatStaysPluggedIsRecordedAfterAnyChurn_data();
+    void interfaceThatStaysPluggedIsRecordedAfterAnyChurn();
     void pathsKeepTheirCase();
     void failedMonitorSetupIsLogged();
     void realBackendOnHidrawIdentifiesEachPathOnceAndLogsNoSuccess();
@@ -300,6 +302,111 @@ void TestHIDDevicesManager::removalDropsEntryAndReArrivalRestoresIt()
     manager.handleDeviceChange(arrival(QStringLiteral("/dev/hidraw1")));
     QVERIFY(finishIdentification(manager));
     QCOMPARE(manager.devices().keys(), QStringList{"/dev/hidraw1"});
+}
+
+void TestHIDDevicesManager::interfaceThatStaysPluggedIsRecordedAfterAnyChurn_data()
+{
+    // Steps on the interfaces a, b and c, all unplugged at first:
+    //   +a / -a          plug / unplug, and the arrival / removal event
+    //   again a          a second arrival event for a plugged interface
+    //   mute a / unmute a   a gives no answer while muted
+    //   hold a / release a  a's answers wait (an identification stays under way)
+    //   ~N               N ms pass
+    QTest::addColumn<QStringList>("steps");
+
+    const auto row = [](const char* name, const char* steps) {
+        QTest::newRow(name) << QString::fromLatin1(steps).split(QLatin1Char(' '));
+    };
+    row("removal and arrival before the answer is handed back", "+a -a +a");
+    row("removal and arrival while the answer is held", "+a hold ~50 -a +a ~50 release");
+    row("removal while the answer is held, for good", "+a hold ~50 -a release");
+    row("duplicate arrivals while the answer is held", "+a hold again again ~30 release");
+    row("no answer at arrival, answers later", "mute +a ~100 unmute");
+    row("answer held past the time-out", "+a hold ~1200 release");
+    row("no answer through several tries, then answers", "mute +a ~1500 unmute");
+    row("unplugged while muted, back answering", "mute +a ~300 -a unmute ~20 +a");
+    row("recorded, then out and in again at once", "+a ~200 -a +a");
+    row("three flapping", "+a +b ~20 -a +c +a -b ~40 -c +b -a ~10 +c +a -b +b");
+    row("three flapping with answers held",
+        "+a +b +c hold ~30 -a -b +a ~20 +b release -c ~30 hold -a +c +a ~20 release -b +b");
+    row("three flapping with one muted", "+a +b +c mute -a +a -c ~60 +c unmute -b ~30 +b");
+}
+
+// hold, release, mute and unmute act on every interface.
+void TestHIDDevicesManager::interfaceThatStaysPluggedIsRecordedAfterAnyChurn()
+{
+    QFETCH(QStringList, steps);
+    auto backend = std::make_shared<FakeHidBackend>();
+    const QStringList names{"a", "b", "c"};
+    const auto pathOf = [](const QString& name) { return QStringLiteral("/dev/hidraw-") + name; };
+    for (const QString& name : names) {
+        FakeHidBackend::Device device = supported(pathOf(name));
+        device.replies.clear();
+        device.autoAnswer = identifyReply(0x11, 1, 2, 0, 7, UUID_BYTES);
+        device.dataAnswer = QByteArray::fromHex("210101");
+        device.present = false;
+        backend->addDevice(device);
+    }
+    HIDDevicesManager manager(backend);
+    // The sender serves what the registry records, as in the program, so
+    // that its exchanges and the identifications meet on the same paths.
+    SendHIDDataThread sender(backend, [] { return quint8(1); });
+    COMMON::HardwareInfo reading;
+    reading.strCPUTemperature = QStringLiteral("50");
+    sender.onSetHardwareData(reading);
+    sender.start();
+    // The main window's route.
+    const auto route = [&manager, &sender](const DeviceChangeEvent& event) {
+        const int before = manager.devices().size();
+        manager.handleDeviceChange(event);
+        if (manager.devices().size() != before)
+            sender.setDevices(manager.devices());
+    };
+    connect(&manager, &HIDDevicesManager::identificationFinished, &manager, route);
+
+    QSet<QString> plugged;
+    for (const QString& step : qAsConst(steps)) {
+        const QString name = step.mid(1);
+        if (step.startsWith(QLatin1Char('+'))) {
+            backend->setPresent(pathOf(name), true);
+            plugged.insert(pathOf(name));
+            route(arrival(pathOf(name)));
+        } else if (step.startsWith(QLatin1Char('-'))) {
+            backend->setPresent(pathOf(name), false);
+            plugged.remove(pathOf(name));
+            route(removal(pathOf(name)));
+        } else if (step.startsWith(QLatin1Char('~'))) {
+            QTest::qWait(name.toInt());
+        } else if (step == QLatin1String("again")) {
+            route(arrival(pathOf(QStringLiteral("a"))));
+        } else {
+            for (const QString& each : names) {
+                if (step == QLatin1String("hold") || step == QLatin1String("release"))
+                    backend->setHeld(pathOf(each), step == QLatin1String("hold"));
+                else if (step == QLatin1String("mute") || step == QLatin1String("unmute"))
+                    backend->setMuted(pathOf(each), step == QLatin1String("mute"));
+                else
+                    QFAIL(qPrintable(QStringLiteral("unknown step ") + step));
+            }
+        }
+    }
+
+    // Whatever came before: within 2 s every interface left plugged is
+    // recorded, and only those.
+    QStringList expected = plugged.values();
+    std::sort(expected.begin(), expected.end());
+    QTRY_COMPARE_WITH_TIMEOUT(manager.devices().keys(), expected, 2000);
+    QTRY_COMPARE(manager.identifying(), 0);
+    QCOMPARE(manager.retriesWaiting(), 0);
+    // ... and served: each gets data reports again.
+    for (const QString& path : qAsConst(expected)) {
+        const int before = backend->written(path).size();
+        QTRY_VERIFY_WITH_TIMEOUT(backend->written(path).size() >= before + 2, 2000);
+    }
+    // Never two exchanges on one path at once, identification or report:
+    // hidraw would hand each answer to both.
+    for (const QString& name : names)
+        QVERIFY2(backend->maxOpenAtOnce(pathOf(name)) <= 1, qPrintable(name));
 }
 
 void TestHIDDevicesManager::pathsKeepTheirCase()

@@ -58,6 +58,7 @@ private slots:
     void cancelledPassStopsBeforeNextDevice();
     void settingChangesReachTheNextReport_data();
     void settingChangesReachTheNextReport();
+    void deviceThatTimedOutQueuesBehindWhenEveryWorkerIsStuck();
 
 private:
     std::unique_ptr<TestEnv> m_env;
@@ -254,6 +255,57 @@ void TestSendHIDDataThread::settingChangesReachTheNextReport()
     sender.start();
     QTRY_VERIFY_WITH_TIMEOUT(!backend->written(path).isEmpty(), 3000);
     QCOMPARE(backend->written(path).first().left(13).toHex(' '), head.toHex(' '));
+}
+
+void TestSendHIDDataThread::deviceThatTimedOutQueuesBehindWhenEveryWorkerIsStuck()
+{
+    // Every worker of the pool stuck in a write to a stalled device; "late"
+    // never answers, so its exchanges run into the time-out; "flaky" answers
+    // until its reads start failing, after late's next exchange is queued.
+    // When one worker comes free, flaky (whose failure was no time-out) goes
+    // first although it queued later.
+    auto backend = std::make_shared<FakeHidBackend>();
+    const QString late = QStringLiteral("/dev/a-late");
+    const QString flaky = QStringLiteral("/dev/b-flaky");
+    HIDDeviceMap devices;
+    FakeHidBackend::Device device = fakeDevice(late);
+    backend->addDevice(device);
+    device = fakeDevice(flaky);
+    device.dataAnswer = acceptingAnswer();
+    backend->addDevice(device);
+    QStringList stalled;
+    for (int i = 0; i < SendHIDDataThread::MAX_WORKERS; ++i) {
+        stalled.append(QStringLiteral("/dev/s%1").arg(i, 2, 10, QLatin1Char('0')));
+        device = fakeDevice(stalled.last());
+        device.writeBlocks = true;
+        backend->addDevice(device);
+    }
+    for (const QString& path : QStringList{late, flaky} + stalled)
+        devices.insert(path, deviceInfo(path));
+
+    SendHIDDataThread sender(backend, [] { return quint8(1); });
+    sender.onSetHardwareData(reading("40", "50", "1200"));
+    sender.setDevices(devices);
+    sender.start();
+    // The pool is full once every stalled device is inside its write.
+    QTRY_COMPARE_WITH_TIMEOUT(backend->openHandles(), SendHIDDataThread::MAX_WORKERS + 2, 3000);
+    // late's first exchange times out after 1 s; its second one queues.
+    QTRY_VERIFY_WITH_TIMEOUT(backend->written(flaky).size() >= 5, 5000);
+    QCOMPARE(backend->written(late).size(), 1);
+    backend->setReadFails(flaky, true);
+    const int flakyBefore = backend->written(flaky).size();
+    QTest::qWait(1200); // flaky's failure is seen and its next exchange queues
+    QCOMPARE(backend->written(flaky).size(), flakyBefore);
+    QCOMPARE(backend->written(late).size(), 1);
+
+    backend->setWriteBlocks(stalled.first(), false);
+    QTRY_VERIFY_WITH_TIMEOUT(backend->written(late).size() >= 2, 3000);
+    const QStringList order = backend->writeOrder();
+    QVERIFY(order.lastIndexOf(flaky) < order.lastIndexOf(late));
+    // One worker went round: flaky's report came before late's.
+    QCOMPARE(order.mid(order.size() - 2), (QStringList{flaky, late}));
+    for (const QString& path : qAsConst(stalled))
+        backend->setWriteBlocks(path, false);
 }
 
 QTEST_GUILESS_MAIN(TestSendHIDDataThread)
