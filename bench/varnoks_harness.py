@@ -189,16 +189,21 @@ def status_kib(pid, field):
 
 
 def context_switches(pid):
-    """Voluntary and involuntary context switches summed over all threads:
-    every wake-up from a sleep is one voluntary switch."""
-    total = 0
+    """(voluntary, involuntary) context switches summed over all threads.
+    Each sleep a thread wakes from is one voluntary switch: those are the
+    wake-ups. An involuntary one is a running thread preempted by another
+    task on its core (here mostly varnoks-devsim, woken by a report); it
+    costs no wake-up, since the thread never slept."""
+    counts = [0, 0]
     task_dir = "/proc/%d/task" % pid
     for tid in os.listdir(task_dir):
         try:
             with open(os.path.join(task_dir, tid, "status")) as f:
                 for line in f:
-                    if line.startswith(("voluntary_ctxt_switches", "nonvoluntary_ctxt_switches")):
-                        total += int(line.split()[1])
+                    if line.startswith("voluntary_ctxt_switches"):
+                        counts[0] += int(line.split()[1])
+                    elif line.startswith("nonvoluntary_ctxt_switches"):
+                        counts[1] += int(line.split()[1])
         except FileNotFoundError:
             pass
-    return total
+    return tuple(counts)
