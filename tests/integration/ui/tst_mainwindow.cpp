@@ -410,6 +410,12 @@ void TestMainWindow::settingsChangesReachRotationAndSender()
     settings->findChild<QSpinBox*>("spinBox_changeInterval")->setValue(1);
     QCOMPARE(CircularDisplayTimer::GetInstance()->interval(), 1000);
 
+    // Reports made after a change has had a period to arrive.
+    const auto nextReports = [&](int count) {
+        QTest::qWait(600);
+        sim.clearLines();
+        return sim.waitForReports("a", count, 5000);
+    };
     // Only the CPU temperature left in the rotation, with a threshold it crosses.
     for (const char* name :
          {"checkBox_displayCPUTemp", "checkBox_displayGPUTemp", "checkBox_displayFanSpeed"})
@@ -417,9 +423,7 @@ void TestMainWindow::settingsChangesReachRotationAndSender()
     settings->findChild<QCheckBox*>("checkBox_displayGPUTemp")->setChecked(false);
     settings->findChild<QCheckBox*>("checkBox_displayFanSpeed")->setChecked(false);
     settings->findChild<QSpinBox*>("spinBox_cpu_temp_alarm")->setValue(10);
-    QTest::qWait(600);
-    sim.clearLines();
-    QVERIFY(sim.waitForReports("a", 3, 5000));
+    QVERIFY(nextReports(3));
     for (const DevsimDriver::Report& report : sim.reports("a")) {
         QCOMPARE(report.item, 1);
         QCOMPARE(report.alarm, 1);
@@ -428,9 +432,7 @@ void TestMainWindow::settingsChangesReachRotationAndSender()
 
     // Back above the reading: no alarm.
     settings->findChild<QSpinBox*>("spinBox_cpu_temp_alarm")->setValue(90);
-    QTest::qWait(600);
-    sim.clearLines();
-    QVERIFY(sim.waitForReports("a", 2, 5000));
+    QVERIFY(nextReports(2));
     for (const DevsimDriver::Report& report : sim.reports("a"))
         QCOMPARE(report.alarm, 0);
 
@@ -453,9 +455,7 @@ void TestMainWindow::settingsChangesReachRotationAndSender()
     QCOMPARE(CommonTools::GetSettingValue(COMMON::KEY_CPU_FAN_SENSOR, QString()).toString(),
              QStringLiteral("kraken2-hid-3-1:fan1"));
     settings->findChild<QCheckBox*>("checkBox_displayFanSpeed")->setChecked(true);
-    QTest::qWait(600);
-    sim.clearLines();
-    QVERIFY(sim.waitForReports("a", 3, 5000));
+    QVERIFY(nextReports(3));
     for (const DevsimDriver::Report& report : sim.reports("a")) {
         QCOMPARE(report.fan, 2100);
         QCOMPARE(report.cpu, 0);
@@ -463,9 +463,7 @@ void TestMainWindow::settingsChangesReachRotationAndSender()
     }
     // The pump's 65535 is no reading either; back to automatic afterwards.
     choose(QStringLiteral("auto"), QStringLiteral("kraken2-hid-3-1:fan2"));
-    QTest::qWait(600);
-    sim.clearLines();
-    QVERIFY(sim.waitForReports("a", 3, 5000));
+    QVERIFY(nextReports(3));
     for (const DevsimDriver::Report& report : sim.reports("a")) {
         QVERIFY(report.fan != 65535);
         QCOMPARE(report.cpu, 52);
