@@ -98,21 +98,20 @@ void FtpDownload::checkListing()
     }
 }
 
-bool FtpDownload::signatureDone()
+void FtpDownload::signatureDone()
 {
     m_bInSignature = false;
     m_nBytesDone = 0;
     if (!m_file.flush()) {
         fail(QStringLiteral("writing %1 failed: %2").arg(m_file.fileName(), m_file.errorString()));
-        return false;
+        return;
     }
     m_file.close();
     m_file.setFileName(m_strLocalPath);
     if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         fail(QStringLiteral("cannot write %1: %2").arg(m_strLocalPath, m_file.errorString()));
-        return false;
+        return;
     }
-    return true;
 }
 
 void FtpDownload::stop()

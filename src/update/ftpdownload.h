@@ -75,7 +75,7 @@ private:
     // The listing is in: both files there, or the download fails.
     void checkListing();
     // Switches from the signature file to the package file.
-    bool signatureDone();
+    void signatureDone();
     void onStalled();
     // Drops the connection now and reports the failure from the event loop:
     // callers are inside the client's notifications.

@@ -9,10 +9,6 @@
 
 #include <algorithm>
 
-#ifndef VARNOKS_KEYS_RELATIVE_DIR
-#define VARNOKS_KEYS_RELATIVE_DIR "../share/varnoks-pilot/keys"
-#endif
-
 namespace PackageSignature {
 
 namespace {
