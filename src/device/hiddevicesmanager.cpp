@@ -63,7 +63,6 @@ bool HIDDevicesManager::recognize(quint16 usVendorId, quint16 usProductId, const
             return false;
         // Asked again at once rather than when the planned retry falls due.
         m_identifying.remove(key);
-        --m_nRetriesWaiting;
     }
     return startIdentification(usVendorId, usProductId, strPath, 0);
 }
@@ -128,7 +127,6 @@ void HIDDevicesManager::scheduleRetry(const DeviceChangeEvent& event, int attemp
     pending.attempt = attempt;
     pending.waiting = true;
     m_identifying.insert(key, pending);
-    ++m_nRetriesWaiting;
     const int delay = qMin(RETRY_FIRST_DELAY_MS << qMin(attempt - 1, 8), RETRY_MAX_DELAY_MS);
     const quint64 token = pending.exchange;
     const quint16 vid = event.vendorId;
@@ -140,7 +138,6 @@ void HIDDevicesManager::scheduleRetry(const DeviceChangeEvent& event, int attemp
         if (it == m_identifying.constEnd() || !it->waiting || it->exchange != token)
             return;
         m_identifying.remove(key);
-        --m_nRetriesWaiting;
         startIdentification(vid, pid, path, attempt);
     });
 }
@@ -156,12 +153,7 @@ bool HIDDevicesManager::handleDeviceChange(const DeviceChangeEvent& event)
         m_mapDevices.remove(key);
         // An answer still to come, or a retry planned, is about an
         // interface that is gone.
-        const auto it = m_identifying.constFind(key);
-        if (it != m_identifying.constEnd()) {
-            if (it->waiting)
-                --m_nRetriesWaiting;
-            m_identifying.remove(key);
-        }
+        m_identifying.remove(key);
         break;
     }
     case DeviceChangeEvent::Identified: {

@@ -10,6 +10,7 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <algorithm>
 #include <memory>
 
 class DeviceChangeMonitor;
@@ -79,12 +80,13 @@ public:
     // interfaces waiting to be asked again).
     int identifying() const
     {
-        return m_identifying.size() - m_nRetriesWaiting;
+        return m_identifying.size() - retriesWaiting();
     }
     // Interfaces waiting to be asked again after an exchange with no answer.
     int retriesWaiting() const
     {
-        return m_nRetriesWaiting;
+        return static_cast<int>(std::count_if(m_identifying.cbegin(), m_identifying.cend(),
+                                              [](const Pending& pending) { return pending.waiting; }));
     }
 
     // At most this many interfaces are identified at once: enough that an
@@ -116,7 +118,6 @@ private:
     HIDDeviceMap m_mapDevices;
     std::shared_ptr<HidBackend> m_pBackend;
     QHash<QString, Pending> m_identifying; // key -> identification under way or planned
-    int m_nRetriesWaiting = 0;
     quint64 m_nextExchange = 1;
     HidWorkerPool m_workers;
 };
