@@ -288,23 +288,16 @@ QList<SensorCandidate> ListSensorCandidates(const SensorEntryPoints& api, int nK
 
 SensorLocator FindReadingByIdentity(const SensorEntryPoints& api, int nKind, const QString& strIdentity)
 {
-    SensorLocator locator;
     if (!api.identity || strIdentity.isEmpty()) {
-        return locator;
+        return {};
     }
-    const QByteArray wanted = strIdentity.toLatin1();
     const int nCount = qMin(api.count(), kMaxSearchedSensors);
-    char text[VARNOKS_SENSOR_NAME_SIZE];
-    char label[VARNOKS_READING_LABEL_SIZE];
     for (int nSensor = 0; nSensor < nCount; ++nSensor) {
         for (int nSlot = 0; nSlot < VARNOKS_READING_SLOTS; ++nSlot) {
-            std::memset(text, 0, sizeof(text));
-            if (api.identity(nKind, nSensor, nSlot, text, sizeof(text), label, sizeof(label)) != 0 &&
-                strnlen(text, sizeof(text)) == static_cast<size_t>(wanted.size()) &&
-                std::memcmp(text, wanted.constData(), static_cast<size_t>(wanted.size())) == 0) {
+            if (QueryReadingIdentity(api, nKind, nSensor, nSlot).strIdentity == strIdentity) {
                 return {nSensor, nSlot, -1};
             }
         }
     }
-    return locator;
+    return {};
 }

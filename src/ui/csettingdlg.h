@@ -5,7 +5,6 @@
 
 #include <functional>
 
-class CSensorChooserDlg;
 struct SensorCandidate;
 
 namespace Ui {

@@ -81,11 +81,6 @@ CSensorChooserDlg::CSensorChooserDlg(const CandidateSource& source, const QStrin
     outer->addLayout(buttons);
 }
 
-QComboBox* CSensorChooserDlg::choiceList(int nReading) const
-{
-    return nReading >= 0 && nReading < 3 ? m_lists[nReading] : nullptr;
-}
-
 void CSensorChooserDlg::FillList(int nReading, const QList<SensorCandidate>& candidates,
                                  const QString& strCurrent)
 {

@@ -26,9 +26,6 @@ public:
     CSensorChooserDlg(const CandidateSource& source, const QStringList& currentChoices,
                       QWidget* parent = nullptr);
 
-    // The list of one reading, in the order of COMMON::SENSOR_CHOICE_KEYS.
-    QComboBox* choiceList(int nReading) const;
-
 signals:
     // One choice the user changed: its settings key and the new value.
     void sensorChoiceChanged(QString strKey, QString strChoice);
